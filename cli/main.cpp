@@ -1,0 +1,37 @@
+// kestrel-cli: the command-line front end of the recovery engine.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/commands.h"
+
+namespace {
+
+using kestrel::cli::Command;
+
+const Command kCommands[] = {
+    {"partitions", "partitions IMAGE", kestrel::cli::CmdPartitions},
+};
+
+void PrintUsage() {
+    std::fprintf(stderr, "usage: kestrel-cli COMMAND ...\ncommands:\n");
+    for (const Command& c : kCommands) std::fprintf(stderr, "  kestrel-cli %s\n", c.usage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        PrintUsage();
+        return argc < 2 ? 2 : 0;
+    }
+    for (const Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) == 0) {
+            kestrel::cli::Args args(argv + 2, argv + argc);
+            return c.run(args);
+        }
+    }
+    std::fprintf(stderr, "kestrel-cli: unknown command '%s'\n", argv[1]);
+    PrintUsage();
+    return 2;
+}
