@@ -20,8 +20,8 @@ function(kestrel_test name)
   if(NOT _srcs)
     return()
   endif()
-  add_executable(${name} ${_srcs})
-  target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest_main GTest::gmock)
+  add_executable(${name} ${_srcs} ${CMAKE_SOURCE_DIR}/tests/support/fixture.cpp)
+  target_link_libraries(${name} PRIVATE ${ARGN} ZLIB::ZLIB GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     KESTREL_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
     KESTREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
