@@ -1,0 +1,12 @@
+#pragma once
+#include "app/scan_state.h"
+#include "storage/part_info.h"
+
+namespace kestrel {
+
+// Builds the node table of a Ntfs partition (deleted entries included).
+// False when the device cannot be opened, the file system cannot be read,
+// or the user stops.
+bool ReadNtfsPartition(PartInfo& part, ScanState& state);
+
+}  // namespace kestrel
