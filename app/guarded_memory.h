@@ -4,7 +4,9 @@
 // 'M', so a release can detect a damaged header, a write past the end, or a
 // pointer this allocator never handed out. Allocation never returns null: a
 // failure ends the process with a message.
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kestrel {
 
@@ -19,6 +21,14 @@ void DeferFree(void* p);
 void FlushDeferred();
 
 uint32_t LiveBytes();
+// Number of blocks waiting in the deferred-release list.
+size_t DeferredCount();
+
+// The text appended to the first "Mem big" report at 1000 MiB: "RealPartNum:
+// %u  " and "[%u,%u] " per real partition. The result set lives above this
+// library, so it installs the function; without one nothing is appended.
+using ResultSetSummaryFn = std::u16string (*)();
+void SetResultSetSummaryHook(ResultSetSummaryFn fn);
 
 struct PhysicalMemory {
     uint32_t totalMiB = 0;

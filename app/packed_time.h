@@ -18,5 +18,10 @@ uint32_t PackedTimeFromUnix(int64_t unixSeconds);
 uint32_t PackedTimeFromDos(uint16_t date, uint16_t time);
 // NTFS/exFAT FILETIME (100 ns since 1601, UTC) to local PackedTime; 0 -> 0.
 uint32_t PackedTimeFromFileTime(uint64_t fileTime);
+// The UTC instant (seconds since 1970) of the local time a PackedTime holds.
+// False for 0 and for fields that do not form a valid calendar time.
+bool PackedTimeToUnix(uint32_t packed, int64_t& unixSeconds);
+// The current local time as a PackedTime.
+uint32_t PackedTimeNow();
 
 }  // namespace kestrel
