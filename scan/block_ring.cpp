@@ -1,0 +1,62 @@
+#include "scan/block_ring.h"
+
+#include <utility>
+
+#include "app/guarded_memory.h"
+#include "platform/bytes.h"
+
+namespace kestrel {
+
+uint64_t BlockBuffer::Lba() const { return ByteView(bytes + kBlockDataBytes, 8).U64(0); }
+
+void BlockBuffer::SetLba(uint64_t lba) { StoreU64(bytes + kBlockDataBytes, lba); }
+
+void CScanBlockRing::Allocate() {
+    Free();
+    for (BlockBuffer& s : slots_) s = AllocateOwnBuffer();
+    std::lock_guard<std::mutex> guard(lock_);
+    count_ = readIndex_ = writeIndex_ = 0;
+}
+
+void CScanBlockRing::Free() {
+    for (BlockBuffer& s : slots_) FreeOwnBuffer(s);
+    std::lock_guard<std::mutex> guard(lock_);
+    count_ = readIndex_ = writeIndex_ = 0;
+}
+
+BlockBuffer CScanBlockRing::AllocateOwnBuffer() {
+    BlockBuffer b;
+    b.bytes = static_cast<uint8_t*>(GuardedAlloc(kBlockBufferBytes, __LINE__));
+    return b;
+}
+
+void CScanBlockRing::FreeOwnBuffer(BlockBuffer& b) {
+    if (b.bytes) GuardedFree(b.bytes);
+    b.bytes = nullptr;
+}
+
+bool CScanBlockRing::Put(BlockBuffer& own) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (count_ >= kRingSlots || !slots_[0].bytes) return false;
+    // An empty ring fills the slot both indexes point at.
+    if (count_ != 0) writeIndex_ = (writeIndex_ + 1) % kRingSlots;
+    std::swap(slots_[writeIndex_], own);
+    ++count_;
+    return true;
+}
+
+bool CScanBlockRing::Take(BlockBuffer& own) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (count_ == 0) return false;
+    std::swap(slots_[readIndex_], own);
+    --count_;
+    if (count_ != 0) readIndex_ = (readIndex_ + 1) % kRingSlots;
+    return true;
+}
+
+uint32_t CScanBlockRing::Count() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return count_;
+}
+
+}  // namespace kestrel
