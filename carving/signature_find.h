@@ -50,6 +50,24 @@ bool SniffFileSignature(const uint8_t* sector, uint32_t& typeId);
 uint32_t AnalyzeSignatureFind(const uint8_t* buffer, size_t bufferBytes, SignatureFind& find,
                               uint64_t bufferStartSector);
 
+// Where range Y = [c, d] lies relative to range X = [a, b] (both inclusive).
+enum SectorRangeRelation : uint32_t {
+    kRangeAfter = 0,        // Y lies wholly after X
+    kRangeCovers = 1,       // Y covers X
+    kRangeBefore = 2,       // Y lies wholly before X
+    kRangeInside = 3,       // Y lies inside X
+    kRangeCoversEnd = 4,    // Y starts inside X and runs past its end
+    kRangeCoversStart = 5,  // Y covers the start of X and ends inside it
+    kRangeEmpty = 6,        // one of the ranges is empty
+};
+uint32_t CompareSectorRanges(uint64_t a, uint64_t b, uint64_t c, uint64_t d);
+
+// A pending find may wait for at most seven blocks of needed sectors.
+constexpr uint64_t kMaxPendingRangeSectors = 0x1C000;
+// Upper bound on the pending list, so that a medium full of file starts
+// cannot make every block's run cost without bound.
+constexpr size_t kMaxPendingFinds = 0x10000;
+
 // Called when a pending find's analysis has ended: write its final type,
 // status and length into the catalogue item with the same start sector.
 using FinalisePendingFind = void (*)(void* context, const SignatureFind& find);
@@ -64,7 +82,9 @@ public:
 
     void AllocateWindow();
     void ReleaseWindow();  // also empties the list
-    void Queue(const SignatureFind& find);
+    // Keeps a copy of a find with status 3; false (not queued, it stays
+    // pending for good) when its needed range is empty or too long.
+    bool Queue(const SignatureFind& find);
     // After the last sector of a block: drops finds whose range has passed;
     // true when some pending find wants this block.
     bool Prune(uint64_t blockStartSector);
@@ -72,6 +92,9 @@ public:
     void Run(const uint8_t* block, uint64_t blockStartSector, FinalisePendingFind finalise,
              void* context);
     size_t Count() const;
+    uint64_t WindowStart() const;
+    uint32_t WindowBlockCount() const;
+    uint64_t WindowLast() const;
 
 private:
     struct Impl;
