@@ -4,13 +4,7 @@
 #include <cstring>
 
 #include "fs/ntfs_attributes.h"
-#if __has_include("storage/ntfs_fixup.h")
-#include "storage/ntfs_fixup.h"
-#else
-namespace kestrel {
-bool ApplyNtfsFixup(uint8_t* record, size_t bytes);
-}
-#endif
+#include "fs/ntfs_fixup_include.h"
 
 namespace kestrel {
 
