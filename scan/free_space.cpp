@@ -1,0 +1,96 @@
+#include "scan/free_space.h"
+
+#include "platform/bytes.h"
+
+namespace kestrel {
+namespace {
+
+struct FatGeometry {
+    uint64_t dataStart = 0;  // absolute LBA of cluster 2
+    uint64_t dataEnd = 0;    // exclusive
+    uint64_t clusterSectors = 0;
+    uint32_t entryBits = 0;  // 12, 16 or 32
+};
+
+bool ReadFatGeometry(const PartInfo& p, FatGeometry& g) {
+    const ByteView b(p.bootSector, 512);
+    const uint32_t bps = b.U16(11);
+    const uint32_t spc = b.U8(13);
+    if (bps < 512 || bps % 512 != 0 || bps > 4096 || spc == 0) return false;
+    const uint64_t scale = bps / 512;
+    const uint64_t reserved = b.U16(14);
+    const uint64_t fats = b.U8(16);
+    const uint64_t rootSectors = (uint64_t(b.U16(17)) * 32 + bps - 1) / bps;
+    uint64_t fatSize = b.U16(22);
+    if (fatSize == 0) fatSize = b.U32(36);
+    uint64_t total = b.U16(19);
+    if (total == 0) total = b.U32(32);
+    const uint64_t meta = reserved + fats * fatSize + rootSectors;
+    if (fatSize == 0 || meta >= total) return false;
+    g.clusterSectors = spc * scale;
+    g.dataStart = p.startLba + meta * scale;
+    g.dataEnd = p.startLba + total * scale;
+    const uint64_t clusters = (total - meta) / spc;
+    g.entryBits = p.fsKind == kFsFat32 ? 32 : clusters < 4085 ? 12 : 16;
+    return true;
+}
+
+// FAT entry of cluster c; entries the copy does not hold read as free, so
+// their blocks are scanned.
+uint32_t FatEntry(const PartInfo& p, const FatGeometry& g, uint64_t c) {
+    const ByteView fat(p.fsTable, p.fsTableBytes);
+    if (g.entryBits == 32) return fat.Has(c * 4, 4) ? fat.U32(c * 4) & 0x0FFFFFFF : 0;
+    if (g.entryBits == 16) return fat.Has(c * 2, 2) ? fat.U16(c * 2) : 0;
+    const uint64_t off = c + c / 2;
+    if (!fat.Has(off, 2)) return 0;
+    const uint16_t v = fat.U16(off);
+    return (c & 1) ? v >> 4 : v & 0xFFF;
+}
+
+bool NtfsClusterSectors(const PartInfo& p, uint64_t& sectors) {
+    const ByteView b(p.bootSector, 512);
+    const uint32_t bps = b.U16(11);
+    const uint8_t raw = b.U8(13);
+    if (bps < 512 || bps % 512 != 0 || bps > 4096 || raw == 0) return false;
+    // Values above 0x80 encode 2^(256 - value) sectors per cluster.
+    const uint64_t spc = raw <= 0x80 ? raw : (raw >= 0xF4 ? uint64_t(1) << (256 - raw) : 0);
+    if (spc == 0) return false;
+    sectors = spc * (bps / 512);
+    return true;
+}
+
+}  // namespace
+
+BlockAllocatedQuery MakeAllocationQuery(const PartInfo& part) {
+    const PartInfo* p = &part;
+    if ((part.fsKind == kFsFat16 || part.fsKind == kFsFat32) && part.fsTable) {
+        FatGeometry g;
+        if (!ReadFatGeometry(part, g)) return {};
+        return [p, g](uint64_t first, uint64_t last) {
+            if (first <= g.dataStart || last >= g.dataEnd - 1) return false;
+            const uint64_t c0 = (first - g.dataStart) / g.clusterSectors + 2;
+            const uint64_t c1 = (last - g.dataStart) / g.clusterSectors + 2;
+            for (uint64_t c = c0; c <= c1; ++c)
+                if (FatEntry(*p, g, c) == 0) return false;
+            return true;
+        };
+    }
+    if (part.fsKind == kFsNtfs && part.allocMap) {
+        uint64_t spc = 0;
+        if (!NtfsClusterSectors(part, spc)) return {};
+        return [p, spc](uint64_t first, uint64_t last) {
+            if (last < p->startLba) return true;  // nothing of the volume in it
+            if (first < p->startLba) first = p->startLba;
+            const uint64_t c0 = (first - p->startLba) / spc;
+            const uint64_t c1 = (last - p->startLba) / spc;
+            for (uint64_t c = c0; c <= c1; ++c) {
+                if (c / 8 >= p->allocMapBytes) return false;
+                if (!(p->allocMap[c / 8] & (1u << (c % 8)))) return false;
+            }
+            return true;
+        };
+    }
+    return {};
+}
+
+}  // namespace kestrel
