@@ -1,0 +1,36 @@
+#pragma once
+// Shared helpers of the analyzers: the bounded read of one structure at the
+// parse offset, and the step limit that makes every walk terminate whatever
+// the sizes in the file say.
+#include "carving/find_bytes.h"
+
+namespace kestrel {
+
+// No walk of one analyzer call takes more steps than this; a file with more
+// structures than this in 64 MiB is not one the analyzers accept.
+constexpr uint32_t kMaxAnalyzerSteps = 1u << 22;
+
+// Asks for `size` bytes at the parse offset; 1 with `view` on them, else the
+// status to return (3 pending, 5 rejected).
+inline uint32_t ReadStructure(SignatureFind& find, const FindBuffer& buffer, uint32_t size,
+                              ByteView& view) {
+    find.readSize = size;
+    return ViewFindBytes(find, buffer, view);
+}
+
+// Bytes from the find's first byte to the end of the buffer it was first
+// analysed in (the first request of the growing readers).
+inline uint32_t BytesToBufferEnd(const SignatureFind& find, const FindBuffer& buffer) {
+    const uint64_t sectors = buffer.bytes / 512;
+    if (find.startSector < buffer.startSector ||
+        find.startSector - buffer.startSector >= sectors)
+        return 512;
+    return uint32_t((sectors - (find.startSector - buffer.startSector)) * 512);
+}
+
+// True when the 16 bytes at off hold the GUID {d1-d2-d3-d4} in file order
+// (first three groups little-endian).
+bool IsGuidInFile(const ByteView& v, size_t off, uint32_t d1, uint16_t d2, uint16_t d3,
+                  const uint8_t* d4);
+
+}  // namespace kestrel

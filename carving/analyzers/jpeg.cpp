@@ -1,0 +1,83 @@
+// JPEG: the marker segments up to the start of scan, then the end-of-image marker.
+#include <cstring>
+
+#include "carving/analyzers/analyzer_steps.h"
+#include "carving/analyzers/analyzers.h"
+
+namespace kestrel {
+namespace {
+
+enum class JpegStep { kComplete, kRejected, kNeedMore };
+
+// Walks the marker segments of `v` from its start; sets the flag and word A
+// at the start-of-scan marker.
+JpegStep WalkMarkers(SignatureFind& find, const ByteView& v) {
+    const size_t n = v.size();
+    size_t pos = 0;
+    while (pos < n && v.U8(pos) == 0xFF) {
+        while (pos < n && v.U8(pos) == 0xFF) ++pos;
+        if (pos >= n) break;
+        const uint8_t code = v.U8(pos);
+        if (code == 0xDA) {
+            find.wordA = uint32_t(pos);
+            find.flag = 1;
+            return JpegStep::kComplete;
+        }
+        if (code == 0xD8) {
+            pos += 1;
+            continue;
+        }
+        if (!v.Has(pos + 1, 2)) {
+            pos = n;  // the length field lies beyond the bytes read
+            break;
+        }
+        const uint16_t segment = v.U16Be(pos + 1);
+        if (segment == 0) break;
+        pos += 1 + uint64_t(segment);
+    }
+    // Stopped on a byte that is not a marker, well inside the bytes read: not a JPEG.
+    if (pos + 2 < n) return JpegStep::kRejected;
+    if (pos > n && pos - n > 0xFFFFF) return JpegStep::kRejected;
+    return JpegStep::kNeedMore;
+}
+
+JpegStep FindEnd(SignatureFind& find, const ByteView& v) {
+    const uint8_t* data = v.data();
+    const size_t n = v.size();
+    size_t pos = find.wordA;
+    while (pos + 1 < n) {
+        const void* hit = std::memchr(data + pos, 0xFF, n - pos - 1);
+        if (!hit) break;
+        pos = size_t(static_cast<const uint8_t*>(hit) - data);
+        if (data[pos + 1] == 0xD9) {
+            find.length = pos + 2;
+            return JpegStep::kComplete;
+        }
+        ++pos;
+    }
+    // Resume where an FF at the very end may still pair with a D9 beyond it.
+    find.wordA = uint32_t(n > 0 ? n - 1 : 0);
+    return JpegStep::kNeedMore;
+}
+
+}  // namespace
+
+uint32_t AnalyzeJpeg(SignatureFind& find, const FindBuffer& buffer) {
+    find.parseOffset = 0;
+    if (find.readSize == 0) find.readSize = BytesToBufferEnd(find, buffer);
+    for (uint32_t step = 0; step <= kMaxFindRead / kBlockBytes; ++step) {
+        ByteView v;
+        uint32_t r = ViewFindBytes(find, buffer, v);
+        if (r != kFindDelivered) return r;
+        JpegStep s = find.flag == 0 ? WalkMarkers(find, v) : JpegStep::kComplete;
+        if (s == JpegStep::kRejected) return kFindRejected;
+        if (s == JpegStep::kComplete) {
+            s = FindEnd(find, v);
+            if (s == JpegStep::kComplete) return kFindComplete;
+        }
+        find.readSize += kBlockBytes;
+    }
+    return kFindRejected;
+}
+
+}  // namespace kestrel
