@@ -95,6 +95,11 @@ void DamageReport(uint32_t code, uint16_t site) {
 }
 
 [[noreturn]] void AllocationFailed(uint64_t request, uint16_t site) {
+    // Queuing the reports below allocates; a second failure on the way must
+    // not recurse.
+    thread_local bool failing = false;
+    if (failing) std::exit(1);
+    failing = true;
     Run().OutOfMemoryFlag.store(1);
     std::string text;
     {
