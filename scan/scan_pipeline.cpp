@@ -91,6 +91,7 @@ void ReadLoop(ScanSession& s, ScanState& state) {
         }
         return;
     }
+    src->faults = s.faults;
     RunState& run = Run();
     run.ReadStatMode = kReadStatScan;
     run.ReadCallCount = 0;

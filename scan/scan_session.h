@@ -52,6 +52,8 @@ struct ScanSession {
     BlockAllocatedQuery allocated;  // mode 1; empty: every block is read
     PostScanHooks hooks;
     IObserver* mainWindow = nullptr;  // 1126 / 1127
+    // Injected read failures for the reader's source (tests).
+    const struct FaultMap* faults = nullptr;
     // Poll intervals (ms): ring full or empty, and paused.
     uint32_t pollMs = 100;
     uint32_t pauseMs = 1000;
