@@ -2,6 +2,7 @@
 // Shared pieces of the deep-scan tests: the scan fixture disk, a record for a
 // whole image file, and an answerer that records every message and question.
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -25,8 +26,11 @@ constexpr uint64_t kDiskSectors = 131072;
 inline std::string ScanDiskPath() { return FixturePath("scan/disk.img.gz"); }
 
 inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<uint8_t> bytes(in ? size_t(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bytes;
 }
 
 // A record covering [start, start + size) of an image file of deviceSectors.
@@ -49,12 +53,9 @@ struct SectorPatch {
 inline std::string WriteImage(const std::string& name, uint64_t sectors,
                               const std::vector<SectorPatch>& patches) {
     const std::string path = TempDir("scan-images") + "/" + name;
-    std::vector<uint8_t> zero(1 << 20, 0);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    for (uint64_t done = 0; done < sectors * 512; done += zero.size()) {
-        const uint64_t n = std::min<uint64_t>(zero.size(), sectors * 512 - done);
-        out.write(reinterpret_cast<const char*>(zero.data()), std::streamsize(n));
-    }
+    { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+    std::filesystem::resize_file(path, sectors * 512);  // sparse
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
     for (const SectorPatch& p : patches) {
         out.seekp(std::streamoff(p.lba * 512));
         out.write(reinterpret_cast<const char*>(p.bytes.data()), std::streamsize(p.bytes.size()));
