@@ -132,14 +132,22 @@ bool ExportExfatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Sca
     for (const Extent& e : ExtentsOf(g, list)) {
         if (state.load() == kScanStopRequested) return Fail(out, policy);
         chunk.assign(size_t(e.clusters) * g.clusterBytes, 0);
+        uint32_t good = e.clusters;  // clusters of the chunk that may be written
         if (!ReadExtent(src, g, list[e.first], e.clusters, chunk.data())) {
-            if (policy != kRecoverAll) return Fail(out, policy);
-            // Only the clusters that cannot be read are written as zeros.
-            for (uint32_t k = 0; k < e.clusters; ++k)
-                ReadExtent(src, g, list[e.first + k], 1, chunk.data() + size_t(k) * g.clusterBytes);
+            // Cluster by cluster: the bytes before the first unreadable cluster
+            // are kept, and with kRecoverAll only unreadable clusters are zeros.
+            good = 0;
+            bool failed = false;
+            for (uint32_t k = 0; k < e.clusters; ++k) {
+                if (!ReadExtent(src, g, list[e.first + k], 1,
+                                chunk.data() + size_t(k) * g.clusterBytes))
+                    failed = true;
+                if (!failed || policy == kRecoverAll) good = k + 1;
+            }
         }
         if (state.load() == kScanStopRequested) return Fail(out, policy);
-        const uint64_t n = std::min<uint64_t>(chunk.size(), node.size - written);
+        const uint64_t n =
+            std::min<uint64_t>(uint64_t(good) * g.clusterBytes, node.size - written);
         if (!out.Write(chunk.data(), size_t(n))) return Fail(out, policy);
         written += n;
         if (progress.phase == kPhaseExport) {
@@ -147,6 +155,7 @@ bool ExportExfatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Sca
             progress.exp.fileDone += n;
         }
         PostProgress(progress);
+        if (good < e.clusters) return Fail(out, policy);
     }
     // A chain that ends before the size is a damaged file, not a short one.
     if (written < node.size) return Fail(out, policy);
