@@ -183,7 +183,9 @@ uint32_t WalkCount(PartInfo& part, uint32_t startId, bool startInside, Visit fil
         uint32_t sum;
         bool inside;
     };
-    if (ValidSlot<FileNode>(part, startId) == nullptr) return 0;
+    FileNode* start = ValidSlot<FileNode>(part, startId);
+    if (start == nullptr) return 0;
+    if (!IsDirectory(*start)) return fileValue(*start, startInside);
     std::vector<uint8_t> seen(part.nodeCount, 0);
     std::vector<Frame> stack;
     uint32_t result = 0;

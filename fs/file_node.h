@@ -83,6 +83,14 @@ FileNode MakeNode();
 
 // Table operations. A slot is valid when its id equals its index and, for
 // FileNode tables, its name is not null.
+//
+// AddNode stores the record in slot node.id (the next free id when 0) and
+// returns that id, 0 when the id is at the kind's limit or the table cannot
+// grow. The table takes over name, childIds and runList in every case: when
+// the node is refused they are released and set to null in node. Outside the
+// found-files kind a file's typeId is derived from its name. With linkNow the
+// node is appended to its parent's children and, when Listed, counted in its
+// ancestors and in listedTotal.
 uint32_t AddNode(PartInfo& part, FileNode& node, bool linkNow,
                  RecordKind kind = RecordKind::FileNode);
 uint32_t AddNodeRef(PartInfo& part, NodeRef& ref, bool linkNow);
@@ -102,6 +110,11 @@ bool AppendChild(PartInfo& part, uint32_t parentId, uint32_t childId,
 char16_t* CopyNodeName(WStringView name);
 void SetNodeName(FileNode& node, WStringView name);
 
+// Listing passes. MarkListedByMode lists deleted files (RecoverMode 1) or all
+// files. The counting passes walk down from id, store each directory's count
+// and mark non-empty directories Listed; CountDeletedView also lists every
+// file inside a deleted directory. A node met twice in one walk (damaged child
+// lists) is counted once, so every walk ends.
 void MarkListedByMode(PartInfo& part);
 uint32_t CountListed(PartInfo& part, uint32_t id);
 uint32_t CountDeletedView(PartInfo& part, uint32_t id, bool insideDeletedDir);
