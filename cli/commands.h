@@ -16,6 +16,8 @@ struct Command {
 };
 
 int CmdPartitions(const Args& args);
+int CmdLs(const Args& args);
+int CmdCat(const Args& args);
 
 // Small argument helpers shared by the commands.
 bool TakeFlag(Args& args, const std::string& flag);

@@ -11,6 +11,9 @@ using kestrel::cli::Command;
 
 const Command kCommands[] = {
     {"partitions", "partitions IMAGE", kestrel::cli::CmdPartitions},
+    {"ls", "ls IMAGE [--part N] [--deleted]", kestrel::cli::CmdLs},
+    {"cat", "cat IMAGE [--part N] [--read-errors clear|keep|zeros] PATH > out",
+     kestrel::cli::CmdCat},
 };
 
 void PrintUsage() {
