@@ -8,6 +8,8 @@
 #include <set>
 #include <thread>
 
+#include "app/observer.h"
+#include "app/reports.h"
 #include "app/run_state.h"
 #include "scan/scan_session.h"
 #include "storage/fault_map.h"
@@ -103,6 +105,146 @@ TEST(ScanPipeline, WholeDiskCatalogueHoldsEveryStructureAndTheCarvedFiles) {
     EXPECT_EQ(s.progress.scan.structures[1], CountType(s, kCodeNtfsBoot));
     EXPECT_EQ(s.progress.scan.structures[4], CountType(s, kCodeFileRecord));
     EXPECT_EQ(s.progress.scan.structures[5], CountType(s, kCodeFatDir));
+}
+
+TEST(ScanPipeline, PartitionStartingAndEndingInsideBlocks) {
+    // The exFAT volume starts inside block 5 and ends inside block 6: the
+    // sectors of block 5 below its start are examined too (the NTFS backup
+    // boot sector just before it), nothing past its end is read (the EBR
+    // right after it stays unseen).
+    RecordingUi ui;
+    ScanSession s;
+    SetUpSession(s, ImageRecord(ScanDiskPath(), kExfatStart, kExfatSize, kDiskSectors), 2);
+    ScanState state{kScanRunning};
+    RunDeepScan(s, state);
+    EXPECT_EQ(s.processedBlocks, (std::vector<uint64_t>{5 * 0x4000, 6 * 0x4000}));
+    EXPECT_EQ(s.progress.scan.totalSectors, kExfatSize);
+    const auto items = ItemsByLba(s);
+    EXPECT_TRUE(HasItem(items, kNtfsStart + kNtfsSize - 1, kCodeNtfsBoot));
+    EXPECT_TRUE(HasItem(items, kExfatStart, kCodeExfatBoot));
+    EXPECT_EQ(items.lower_bound(kExfatStart + kExfatSize), items.end());
+    // The block holding the volume's end was read short and is not counted.
+    EXPECT_EQ(s.readCalls, 1u);
+}
+
+struct Observed : IObserver {
+    std::vector<uint32_t> codes;
+    void OnMessage(uint32_t code, uint64_t, int64_t) override { codes.push_back(code); }
+};
+int gPostScanCalls = 0;
+bool CountPostScan(ScanSession&, ScanState& state) {
+    ++gPostScanCalls;
+    EXPECT_EQ(state.load(), kScanRunning);
+    return true;
+}
+
+TEST(ScanPipeline, FinishedScanRunsPostProcessingBetweenItsNotifications) {
+    RecordingUi ui;
+    Observed window;
+    ScanSession s;
+    SetUpSession(s, ImageRecord(ScanDiskPath(), kExfatStart, kExfatSize, kDiskSectors), 2);
+    s.mainWindow = &window;
+    s.hooks.postScan = &CountPostScan;
+    s.hooks.saveScanData = [](ScanSession&) { return true; };
+    gPostScanCalls = 0;
+    ScanState state{kScanRunning};
+    RunDeepScan(s, state);
+    EXPECT_EQ(gPostScanCalls, 1);
+    EXPECT_EQ(window.codes, (std::vector<uint32_t>{kMsgPostScanBegin, kMsgPostScanEnd}));
+    EXPECT_EQ(state.load(), kScanFinished);
+    EXPECT_TRUE(ui.questions.empty());  // under 120 s: no save offer
+    EXPECT_TRUE(s.schedule.map.Empty());
+}
+
+TEST(ScanPipeline, PauseHoldsTheReaderAndStopEndsWithoutPostProcessing) {
+    RecordingUi ui;
+    Observed window;
+    ScanSession s;
+    SetUpSession(s, ImageRecord(ScanDiskPath(), 0, kDiskSectors, kDiskSectors), 3);
+    s.mainWindow = &window;
+    s.hooks.postScan = &CountPostScan;
+    gPostScanCalls = 0;
+    ScanState state{kScanPaused};
+    ScanJob job{&s, &state};
+    StartDeepScan(job);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(kestrel::Run().ReadCallCount.load(), 0u);  // one block claimed, none read
+    EXPECT_TRUE(s.timing.paused.load());
+    state = kScanStopRequested;
+    while (!s.processorFinished.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(s.readerFinished.load());
+    EXPECT_EQ(state.load(), kScanStopRequested);
+    EXPECT_FALSE(s.scanCompleted.load());
+    EXPECT_TRUE(s.processedBlocks.empty());
+    EXPECT_EQ(gPostScanCalls, 0);
+    EXPECT_TRUE(window.codes.empty());
+}
+
+TEST(ScanPipeline, PausedThenResumedScanReadsEverythingOnce) {
+    RecordingUi ui;
+    ScanSession s;
+    SetUpSession(s, ImageRecord(ScanDiskPath(), 0, kDiskSectors, kDiskSectors), 3);
+    ScanState state{kScanPaused};
+    ScanJob job{&s, &state};
+    StartDeepScan(job);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    state = kScanRunning;
+    while (!s.processorFinished.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(state.load(), kScanFinished);
+    std::vector<uint64_t> blocks = s.processedBlocks;
+    std::sort(blocks.begin(), blocks.end());
+    EXPECT_EQ(std::unique(blocks.begin(), blocks.end()), blocks.end());
+    EXPECT_EQ(blocks.size(), 8u);
+    EXPECT_FALSE(s.timing.paused.load());
+}
+
+WString gReport;
+void TapReport(uint32_t event, const WString& text) {
+    if (event == kEvScanReadErrors) gReport = text;
+}
+
+TEST(ScanPipeline, ReadErrorsAreCountedProcessedAsZerosAndReported) {
+    // 12 blocks; the first 11 fail on every attempt. Block 11 carries the
+    // only structure, a FAT32 boot sector copied from the fixture.
+    const std::vector<uint8_t> disk = ReadWholeFile(ScanDiskPath());
+    std::vector<uint8_t> boot(disk.begin() + kFat32Start * 512, disk.begin() + kFat32Start * 512 + 512);
+    const uint64_t sectors = 12 * 0x4000;
+    const std::string path = WriteImage("faulty.img", sectors, {{11 * 0x4000 + 9, boot}});
+    FaultMap faults;
+    faults.ranges.push_back({0, 11ull * 0x800000});
+
+    RecordingUi ui;
+    SetReportTap(&TapReport);
+    gReport.clear();
+    ScanSession s;
+    PartInfo part = ImageRecord(path, 0, sectors, sectors);
+    part.isRemovable = 1;
+    SetUpSession(s, part, 3);
+    s.faults = &faults;
+    ScanState state{kScanRunning};
+    RunDeepScan(s, state);
+    SetReportTap(nullptr);
+
+    EXPECT_EQ(state.load(), kScanFinished);
+    EXPECT_EQ(s.readCalls, 12u);
+    EXPECT_EQ(s.readFailures, 11u);
+    EXPECT_EQ(s.processedBlocks.size(), 12u);
+    EXPECT_EQ(s.catalogue.Collect(false, false, 0, 0).size(), 1u);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].find(u"发生了11次读磁盘错误，至少88(MB)数据读失败"), 6u);
+    EXPECT_NE(ui.messages[0].find(u"\n可能是电脑、读卡器"), WString::npos);
+    EXPECT_EQ(gReport, u"Disk scan error: 11 / 12");
+}
+
+TEST(ScanPipeline, UnopenableDeviceEndsTheScanStopped) {
+    RecordingUi ui;
+    ScanSession s;
+    SetUpSession(s, ImageRecord("/nonexistent/disk.img", 0, 0x8000, 0x8000), 3);
+    ScanState state{kScanRunning};
+    RunDeepScan(s, state);
+    EXPECT_TRUE(s.openFailed.load());
+    EXPECT_EQ(state.load(), kScanStopRequested);
+    EXPECT_TRUE(s.processedBlocks.empty());
 }
 
 }  // namespace
