@@ -206,3 +206,21 @@ TEST(ImagePartitionsTest, EmptyOrMissingImage) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(ImagePartitionsTest, DemoImage) {
+    const std::string path = test::FixturePath("demo/demo.img.gz");
+    const std::vector<PartInfo> parts = ListImagePartitions(Utf16FromUtf8(path));
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(parts[1].startLba, 2048u);
+    EXPECT_EQ(parts[1].fsKind, uint32_t(kFsFat32));
+    EXPECT_EQ(parts[1].label, u"KESTREL");
+    EXPECT_EQ(parts[2].startLba, 83968u);
+    EXPECT_EQ(parts[2].fsKind, uint32_t(kFsNtfs));
+    EXPECT_EQ(parts[2].label, u"数据盘");
+}
+
+}  // namespace
+}  // namespace kestrel
