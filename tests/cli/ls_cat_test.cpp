@@ -1,0 +1,210 @@
+// End to end: kestrel-cli ls and cat on every reader fixture that has a
+// manifest, compared with what the fixture scripts recorded.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/fixture.h"
+
+namespace {
+
+struct Line {
+    std::string state, size, modified, path, sha;
+    bool IsDir() const { return state == "live-dir" || state == "deleted-dir"; }
+    bool IsDeleted() const { return state.rfind("deleted", 0) == 0; }
+};
+
+std::vector<Line> ParseLines(const std::string& text, bool withSha) {
+    std::vector<Line> lines;
+    std::stringstream in(text);
+    std::string row;
+    while (std::getline(in, row)) {
+        if (row.empty()) continue;
+        std::stringstream ss(row);
+        Line l;
+        std::getline(ss, l.state, '\t');
+        std::getline(ss, l.size, '\t');
+        std::getline(ss, l.modified, '\t');
+        std::getline(ss, l.path, '\t');
+        if (withSha) std::getline(ss, l.sha, '\t');
+        lines.push_back(l);
+    }
+    return lines;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// Runs kestrel-cli with TZ=UTC, standard output into outPath; the exit code.
+int RunCli(const std::vector<std::string>& args, const std::string& outPath) {
+    const pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        const int fd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) _exit(127);
+        dup2(fd, 1);
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        if (devNull >= 0) dup2(devNull, 2);
+        setenv("TZ", "UTC", 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(KESTREL_CLI));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KESTREL_CLI, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Sha256Of(const std::string& path) {
+    const std::string cmd = "sha256sum < '" + path + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return "";
+    char buf[65] = {};
+    const size_t n = std::fread(buf, 1, 64, p);
+    pclose(p);
+    return std::string(buf, n);
+}
+
+struct Fixture {
+    const char* dir;
+    const char* manifest;
+    const char* image;
+};
+
+class LsCatTest : public ::testing::TestWithParam<Fixture> {
+protected:
+    void SetUp() override {
+        const Fixture& f = GetParam();
+        const std::string data = KESTREL_TEST_DATA;
+        const std::string manifest = data + "/" + f.dir + "/" + f.manifest;
+        const std::string gz = std::string(f.dir) + "/" + f.image;
+        if (!std::filesystem::exists(manifest) || !std::filesystem::exists(data + "/" + gz))
+            GTEST_SKIP() << "no fixture " << gz;
+        manifest_ = ParseLines(ReadText(manifest), true);
+        image_ = kestrel::test::FixturePath(gz);
+        ASSERT_FALSE(image_.empty());
+        work_ = kestrel::test::TempDir(std::string("cli-") + f.image);
+    }
+    std::vector<Line> Ls(bool deletedOnly) {
+        const std::string out = work_ + "/ls.txt";
+        std::vector<std::string> args{"ls", image_, "--part", "0"};
+        if (deletedOnly) args.push_back("--deleted");
+        EXPECT_EQ(RunCli(args, out), 0);
+        return ParseLines(ReadText(out), false);
+    }
+    std::vector<Line> manifest_;
+    std::string image_, work_;
+};
+
+TEST_P(LsCatTest, LsListsEveryManifestLine) {
+    std::multimap<std::string, Line> listed;
+    for (const Line& l : Ls(false)) listed.emplace(l.path, l);
+    for (const Line& m : manifest_) {
+        bool found = false;
+        auto [from, to] = listed.equal_range(m.path);
+        for (auto it = from; it != to && !found; ++it) {
+            const Line& l = it->second;
+            found = l.state == m.state &&
+                    (m.IsDir() || (l.size == m.size && l.modified == m.modified));
+        }
+        std::string seen;
+        for (auto it = from; it != to; ++it)
+            seen += " [" + it->second.state + " " + it->second.size + " " + it->second.modified + "]";
+        EXPECT_TRUE(found) << m.state << " " << m.size << " " << m.modified << " " << m.path
+                           << "; listed:" << (seen.empty() ? " nothing" : seen);
+    }
+}
+
+TEST_P(LsCatTest, DeletedListingHoldsDeletedNodesAndTheirFolders) {
+    const std::vector<Line> lines = Ls(true);
+    std::set<std::string> paths;
+    for (const Line& l : lines) {
+        paths.insert(l.path);
+        EXPECT_NE(l.state, "live-file") << l.path;
+    }
+    for (const Line& m : manifest_) {
+        if (!m.IsDeleted()) continue;
+        EXPECT_TRUE(paths.count(m.path)) << m.path;
+        // Every folder on the way is listed too.
+        for (size_t slash = m.path.find('/'); slash != std::string::npos;
+             slash = m.path.find('/', slash + 1))
+            EXPECT_TRUE(paths.count(m.path.substr(0, slash))) << m.path;
+    }
+}
+
+TEST_P(LsCatTest, CatReturnsTheRecordedContent) {
+    std::set<std::string> livePaths;
+    for (const Line& m : manifest_)
+        if (m.state == "live-file") livePaths.insert(m.path);
+    int n = 0;
+    for (const Line& m : manifest_) {
+        if (m.IsDir() || m.sha == "-" || m.sha.empty()) continue;
+        // cat names a path; where a live file holds it, that is the one it reads.
+        if (m.IsDeleted() && livePaths.count(m.path)) continue;
+        const std::string out = work_ + "/cat" + std::to_string(n++);
+        EXPECT_EQ(RunCli({"cat", image_, "--part", "0", m.path}, out), 0) << m.path;
+        EXPECT_EQ(Sha256Of(out), m.sha) << m.state << " " << m.path;
+    }
+}
+
+TEST_P(LsCatTest, CatOfAPathThatNamesNoFileExits2) {
+    const std::string out = work_ + "/missing";
+    EXPECT_EQ(RunCli({"cat", image_, "--part", "0", "no/such/file.txt"}, out), 2);
+    // A directory is no file either.
+    for (const Line& m : manifest_) {
+        if (!m.IsDir()) continue;
+        EXPECT_EQ(RunCli({"cat", image_, "--part", "0", m.path}, out), 2) << m.path;
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, LsCatTest,
+                         ::testing::Values(Fixture{"ntfs", "manifest.tsv", "ntfs.img.gz"},
+                                           Fixture{"fat16", "manifest.tsv", "fat16.img.gz"},
+                                           Fixture{"fat16", "manifest_fat12.tsv", "fat12.img.gz"},
+                                           Fixture{"fat32", "manifest.tsv", "fat32.img.gz"},
+                                           Fixture{"exfat", "manifest.tsv", "exfat.img.gz"}),
+                         [](const auto& info) {
+                             std::string name = info.param.image;
+                             return name.substr(0, name.find('.'));
+                         });
+
+TEST(CliArguments, BadInputsExit2) {
+    const std::string out = kestrel::test::TempDir("cli-args") + "/out";
+    const std::string image = kestrel::test::FixturePath("exfat/exfat.img.gz");
+    struct Case {
+        std::vector<std::string> args;
+    } cases[] = {
+        {{"ls"}},
+        {{"ls", "/nonexistent/image.img"}},
+        {{"ls", image, "--part", "7"}},
+        {{"ls", image, "--part", "x"}},
+        {{"cat", image}},
+        {{"cat", image, "--read-errors", "sometimes", "readme.txt"}},
+        {{"cat", "/nonexistent/image.img", "readme.txt"}},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (auto& a : c.args) joined += a + " ";
+        EXPECT_EQ(RunCli(c.args, out), 2) << joined;
+    }
+    EXPECT_EQ(RunCli({"cat", image, "readme.txt"}, out), 0);
+    EXPECT_EQ(ReadText(out), "hi\n");
+}
+
+}  // namespace
