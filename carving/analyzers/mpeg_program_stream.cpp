@@ -50,7 +50,9 @@ uint32_t AnalyzeMpegProgramStream(SignatureFind& find, const FindBuffer& buffer)
         if (find.parseOffset > UINT32_MAX) return kFindRejected;
     }
     if (find.wordB <= 10) return kFindRejected;
-    find.length = find.wordA;
+    // The walk ended on bytes that are not a start code right after the last
+    // accepted packet, so that packet is whole: the file ends after it.
+    find.length = find.parseOffset;
     return kFindComplete;
 }
 
