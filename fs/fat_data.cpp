@@ -88,12 +88,18 @@ bool LoadGeometry(const PartInfo& part, FatGeometry& g) {
 
 bool ExportFatFile(OutputFile& out, PartInfo& part, ScanState& state, const FileNode& node,
                    ProgressSnapshot& progress, ReadErrorPolicy policy) {
-    FatGeometry g;
     ScopedSource src;
-    if (!LoadGeometry(part, g) || !OpenSourceFromPart(part, src.get()))
-        return FinishExport(out, node, policy, false, true);
+    if (!OpenSourceFromPart(part, src.get())) return FinishExport(out, node, policy, false, true);
+    return ExportFatFileFrom(src.get(), out, part, state, node, progress, policy);
+}
+
+bool ExportFatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, ScanState& state,
+                       const FileNode& node, ProgressSnapshot& progress,
+                       ReadErrorPolicy policy) {
+    FatGeometry g;
+    if (!LoadGeometry(part, g)) return FinishExport(out, node, policy, false, true);
     GuardedBuffer buf(g.ClusterBytes());
-    FatExportWriter writer(out, src.get(), state, progress, policy, node.size);
+    FatExportWriter writer(out, src, state, progress, policy, node.size);
     const bool live = NodeKind(node) == kLiveFile;
     uint32_t c = node.firstCluster;
     // Each pass writes a whole cluster, so the loop ends after at most
@@ -118,15 +124,22 @@ bool ExportFatFile(OutputFile& out, PartInfo& part, ScanState& state, const File
 bool ReadFatFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, uint8_t* buffer,
                      uint32_t* bytesRead) {
     if (bytesRead) *bytesRead = 0;
+    ScopedSource src;
+    if (!OpenSourceFromPart(part, src.get())) return false;
+    return ReadFatFileDataFrom(src.get(), part, node, maxBytes, buffer, bytesRead);
+}
+
+bool ReadFatFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node,
+                         uint32_t maxBytes, uint8_t* buffer, uint32_t* bytesRead) {
+    if (bytesRead) *bytesRead = 0;
     const uint32_t want = uint32_t(std::min<uint64_t>(maxBytes, node.size));
     if (want == 0) return true;
     FatGeometry g;
-    ScopedSource src;
-    if (!LoadGeometry(part, g) || !OpenSourceFromPart(part, src.get())) return false;
+    if (!LoadGeometry(part, g)) return false;
     GuardedBuffer cluster(g.ClusterBytes());
     uint32_t copied = 0;
     for (uint32_t c = node.firstCluster; copied < want && g.IsDataCluster(c);) {
-        if (!ReadSectors(src.get(), g.sectorsPerCluster, cluster.get(), g.ClusterLba(c))) break;
+        if (!ReadSectors(src, g.sectorsPerCluster, cluster.get(), g.ClusterLba(c))) break;
         const uint32_t n = std::min(g.ClusterBytes(), want - copied);
         std::memcpy(buffer + copied, cluster.get(), n);
         copied += n;

@@ -70,12 +70,23 @@ bool AssembleLiveLongName(ByteView dir, size_t first, size_t count, WString& lon
     return !longName.empty();
 }
 
+// Byte 0x0C of a short entry: set by Windows and Linux for an all-lower-case
+// base name (0x08) or extension (0x10) that needs no long name.
+constexpr uint8_t kLowerCaseBase = 0x08, kLowerCaseExt = 0x10;
+
+char16_t ShortNameChar(uint8_t b, bool lower) {
+    return char16_t(lower && b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+}
+
 WString ShortName(ByteView e) {
     WString name;
-    for (size_t i = 0; i < 8 && e.U8(i) != ' '; ++i) name.push_back(char16_t(e.U8(i)));
+    const uint8_t caseBits = e.U8(0x0C);
+    for (size_t i = 0; i < 8 && e.U8(i) != ' '; ++i)
+        name.push_back(ShortNameChar(e.U8(i), (caseBits & kLowerCaseBase) != 0));
     if (e.U8(8) != ' ') {
         name.push_back(u'.');
-        for (size_t i = 8; i < 11 && e.U8(i) != ' '; ++i) name.push_back(char16_t(e.U8(i)));
+        for (size_t i = 8; i < 11 && e.U8(i) != ' '; ++i)
+            name.push_back(ShortNameChar(e.U8(i), (caseBits & kLowerCaseExt) != 0));
     }
     return WString(name.c_str());  // a NUL byte inside the name ends it
 }

@@ -139,14 +139,17 @@ private:
 }  // namespace
 
 bool ReadFatPartition(PartInfo& part, ScanState& state) {
+    ScopedSource src;
+    if (!OpenSourceFromPart(part, src.get())) return false;
+    return ReadFatPartitionFrom(src.get(), part, state);
+}
+
+bool ReadFatPartitionFrom(SectorSource& src, PartInfo& part, ScanState& state) {
     FatGeometry g;
     if (!ParseFatGeometry(ByteView(part.bootSector, sizeof part.bootSector), part.startLba,
                           part.fsKind, g))
         return false;
-    ScopedSource src;
-    if (!OpenSourceFromPart(part, src.get())) return false;
-
-    LoadFatCopy(part, g, src.get());
+    LoadFatCopy(part, g, src);
     if (StopRequested(state)) return false;
 
     ProgressSnapshot progress;
@@ -158,7 +161,7 @@ bool ReadFatPartition(PartInfo& part, ScanState& state) {
 
     const bool resolve = g.fat32 && FatCompleteDeepScanAvailable();
     if (resolve) BuildFatClusterMap(part, g);
-    FatTreeWalker(part, g, src.get(), state, progress, resolve).WalkRoot();
+    FatTreeWalker(part, g, src, state, progress, resolve).WalkRoot();
     if (resolve) {
         ResolveFatFirstClusters(part, g, kRootNodeId, part.nodeCount, false);
         FreeFatClusterMap();

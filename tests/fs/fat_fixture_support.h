@@ -1,0 +1,159 @@
+#pragma once
+// Loading the FAT fixtures, listing what the reader built, and reading the
+// manifests the fixture scripts wrote.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/packed_time.h"
+#include "fs/fat_data.h"
+#include "fs/fat_reader.h"
+#include "fs/file_node.h"
+#include "platform/wide_text.h"
+#include "storage/image_partitions.h"
+#include "tests/support/fixture.h"
+
+namespace kestrel::test {
+
+struct ManifestLine {
+    std::string state, size, modified, path, sha;
+};
+
+inline std::vector<ManifestLine> ReadManifest(const std::string& relPath) {
+    std::ifstream in(std::string(KESTREL_SOURCE_DIR) + "/tests/data/" + relPath);
+    std::vector<ManifestLine> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        std::istringstream s(line);
+        ManifestLine m;
+        std::getline(s, m.state, '\t');
+        std::getline(s, m.size, '\t');
+        std::getline(s, m.modified, '\t');
+        std::getline(s, m.path, '\t');
+        std::getline(s, m.sha, '\t');
+        out.push_back(m);
+    }
+    return out;
+}
+
+inline std::vector<uint8_t> ReadFileBytes(const std::string& path, uint64_t offset = 0,
+                                          size_t count = SIZE_MAX) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(0, std::ios::end);
+    const uint64_t size = uint64_t(in.tellg());
+    if (offset >= size) return {};
+    const size_t n = size_t(std::min<uint64_t>(count, size - offset));
+    std::vector<uint8_t> out(n);
+    in.seekg(std::streamoff(offset));
+    in.read(reinterpret_cast<char*>(out.data()), std::streamsize(n));
+    return out;
+}
+
+// Volume 0 of an image as partition discovery sees it. Discovery does not
+// recognise FAT12 boot sectors; such a volume is given kind 10 here, the kind
+// FAT12 volumes are read with.
+inline bool LoadFatPart(const std::string& image, PartInfo& part) {
+    if (!FindImagePartition(Utf16FromUtf8(image), 0, part)) return false;
+    if (part.fsKind == kFsUnknown) {
+        const std::vector<uint8_t> boot = ReadFileBytes(image, 0, 512);
+        if (boot.size() != 512) return false;
+        std::memcpy(part.bootSector, boot.data(), 512);
+        part.fsKind = kFsFat16;
+    }
+    return true;
+}
+
+inline std::string FormatTime(uint32_t packed) {
+    const CalendarTime t = UnpackTime(packed);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return buf;
+}
+
+inline const char* StateName(const FileNode& n) {
+    switch (NodeKind(n)) {
+        case kDeletedFile: return "deleted-file";
+        case kLiveFile: return "live-file";
+        case kDeletedDir: return "deleted-dir";
+        default: return "live-dir";
+    }
+}
+
+// Every node below the root (the lost-files folder included), by path.
+inline std::map<std::string, uint32_t> ListPaths(PartInfo& part) {
+    std::map<std::string, uint32_t> out;
+    struct Item {
+        uint32_t id;
+        std::string path;
+        int depth;
+    };
+    std::vector<Item> stack{{kRootNodeId, "", 0}};
+    while (!stack.empty()) {
+        Item it = stack.back();
+        stack.pop_back();
+        const FileNode* n = GetNode(part, it.id);
+        if (!n || it.depth > 200) continue;
+        for (uint32_t i = 0; i < n->childCount; ++i) {
+            const uint32_t child = n->childIds[i];
+            const FileNode* c = GetNode(part, child);
+            if (!c) continue;
+            const std::string name = Utf8FromWide(c->name);
+            const std::string path = it.path.empty() ? name : it.path + "/" + name;
+            out[path] = child;
+            stack.push_back({child, path, it.depth + 1});
+        }
+    }
+    return out;
+}
+
+struct Exported {
+    bool ok = false;
+    std::vector<uint8_t> bytes;
+};
+
+inline Exported ExportNode(PartInfo& part, const FileNode& node, ReadErrorPolicy policy,
+                           SectorSource* src = nullptr, int32_t stateValue = kScanRunning) {
+    static int counter = 0;
+    const std::string path = TempDir("fat_export") + "/f" + std::to_string(counter++);
+    Exported e;
+    {
+        OutputFile out;
+        if (!out.Create(path)) return e;
+        ScanState state{stateValue};
+        ProgressSnapshot progress;
+        progress.phase = kPhaseExport;
+        e.ok = src ? ExportFatFileFrom(*src, out, part, state, node, progress, policy)
+                   : ExportFatFile(out, part, state, node, progress, policy);
+    }
+    e.bytes = ReadFileBytes(path);
+    return e;
+}
+
+// A partition read from a fixture, freed at the end.
+struct ReadFatFixture {
+    PartInfo part;
+    bool ok = false;
+    std::string image;
+    explicit ReadFatFixture(const std::string& img, int32_t stateValue = kScanRunning)
+        : image(img) {
+        if (!LoadFatPart(image, part)) return;
+        ScanState state{stateValue};
+        ok = ReadFatPartition(part, state);
+    }
+    ~ReadFatFixture() { FreeTable(part); }
+    const FileNode* Find(const std::string& path) {
+        auto paths = ListPaths(part);
+        auto it = paths.find(path);
+        return it == paths.end() ? nullptr : GetNode(part, it->second);
+    }
+};
+
+}  // namespace kestrel::test
