@@ -16,6 +16,7 @@ struct Command {
 };
 
 int CmdPartitions(const Args& args);
+int CmdScan(const Args& args);
 int CmdLs(const Args& args);
 int CmdCat(const Args& args);
 

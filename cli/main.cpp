@@ -11,6 +11,7 @@ using kestrel::cli::Command;
 
 const Command kCommands[] = {
     {"partitions", "partitions IMAGE", kestrel::cli::CmdPartitions},
+    {"scan", "scan IMAGE [--part N] [--mode 1|2|3] [--finds]", kestrel::cli::CmdScan},
     {"ls", "ls IMAGE [--part N] [--deleted]", kestrel::cli::CmdLs},
     {"cat", "cat IMAGE [--part N] [--read-errors clear|keep|zeros] PATH > out",
      kestrel::cli::CmdCat},
