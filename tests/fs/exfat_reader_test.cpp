@@ -287,6 +287,49 @@ TEST(ExfatReader, StopRequests) {
     EXPECT_TRUE(e.bytes.empty());
 }
 
+TEST(ExfatReader, RootLongerThan64KiBIsReadToTheEndOfItsChain) {
+    ReadPart r(test::FixturePath("exfat/bigroot.img.gz"));
+    ASSERT_TRUE(r.ok);
+    auto paths = r.Paths();
+    paths.erase("丢失的文件");
+    EXPECT_EQ(paths.size(), 800u);
+    EXPECT_TRUE(paths.count("0000.txt"));
+    EXPECT_TRUE(paths.count("0799.txt"));
+}
+
+TEST(ExfatReader, FoundDirectoryPartitionReadsWithoutFat) {
+    // A directory partition as the deep scan rebuilds it: the heap offset is
+    // the absolute LBA of cluster 2, and there is no FAT copy or bitmap.
+    const std::string image = test::FixturePath(kImage);
+    PartInfo volume = PartFor(image);
+    ExfatGeometry g;
+    ASSERT_TRUE(ExfatGeometryOf(volume, g));
+    PartInfo part;
+    part.fsKind = kFsExfatDirs;
+    part.sizeSectors = kUnknownSizeSectors;
+    part.devicePath = volume.devicePath;
+    StoreU32(part.bootSector + 0x58, uint32_t(g.heapLba));
+    part.bootSector[0x6D] = uint8_t(g.clusterShift);
+    AddRootAndLostNodes(part);
+    ScanState state{kScanRunning};
+    ProgressSnapshot progress;
+    ASSERT_TRUE(WalkExfatDirectory(part, state, progress, g.rootCluster, 64 * 1024, kRootNodeId));
+    LinkChildren(part);
+    // Directories whose entries say NoFatChain are read across all their
+    // clusters; files come back as one extent.
+    const FileNode* found = nullptr;
+    for (uint32_t id = 6; id < part.nodeCount; ++id) {
+        const FileNode* n = GetNode(part, id);
+        if (n && Utf8FromWide(n->name) == "长城.jpg") found = n;
+    }
+    ASSERT_NE(found, nullptr);
+    Exported e = Export(part, *found, kKeepPartial);
+    EXPECT_TRUE(e.ok);
+    EXPECT_EQ(Sha256Of(e.path),
+              "82ebe0e009d625d727cd390f13c3e1621043625a1e312aed67b146759d80f2de");
+    FreeTable(part);
+}
+
 // Offset of the file entry of the entry set whose first name entry starts
 // with name (UTF-16), or npos.
 size_t FileEntryOf(const std::vector<uint8_t>& img, const std::u16string& name) {

@@ -1,6 +1,8 @@
 #!/bin/bash
 # Builds exfat.img.gz (a bare 8 MiB exFAT volume, 4 KiB clusters) and
-# manifest.tsv. Needs root, exfatprogs and exfat-fuse (loop device + FUSE).
+# manifest.tsv, and bigroot.img.gz: a 4 MiB volume whose root holds 800 empty
+# files "0000.txt" .. "0799.txt", 2403 entries, more than 64 KiB of root
+# directory. Needs root, exfatprogs and exfat-fuse (loop device + FUSE).
 #
 # exfat-fuse allocates first-fit from the start of the heap, which the
 # fragmentation and reuse steps below rely on: a file written after a
@@ -131,4 +133,16 @@ loop=
 # Order the manifest by path so that reruns diff cleanly.
 sort -t$'\t' -k4,4 "$manifest" >"$here/manifest.tsv"
 gzip -9n <"$img" >"$here/exfat.img.gz"
-ls -l "$here/exfat.img.gz"
+
+big=$work/bigroot.img
+truncate -s 4M "$big"
+mkfs.exfat -c 4096 -L BIGROOT "$big" >/dev/null
+loop=$(losetup -f --show "$big")
+mount.exfat-fuse "$loop" "$mnt"
+for i in $(seq -f '%04g' 0 799); do : >"$mnt/$i.txt"; done
+touch -d '2023-01-01 00:00:00' "$mnt"/*.txt
+umount "$mnt"
+losetup -d "$loop"
+loop=
+gzip -9n <"$big" >"$here/bigroot.img.gz"
+ls -l "$here/exfat.img.gz" "$here/bigroot.img.gz"
