@@ -7,8 +7,8 @@
 #include "storage/boot_sector.h"
 #include "storage/part_builders.h"
 #include "storage/partition_table.h"
+#include "storage/recognised_volume.h"
 #include "storage/sector_source.h"
-#include "storage/volume_label.h"
 
 namespace kestrel {
 
@@ -34,32 +34,6 @@ void StampImage(PartInfo& part, const ImageContext& img) {
     part.diskName = img.fileName;
     part.diskDesc = img.fileName;
     part.deviceSectors = img.sectors;
-}
-
-// Label, type, name and serial of a volume whose kind the system found
-// itself (not from a type byte), as for a volume the OS cannot mount.
-void FillRecognisedVolume(PartInfo& part, SectorSource& src) {
-    switch (part.fsKind) {
-    case kFsNtfs:
-        ReadNtfsVolumeLabel(part, src);
-        part.partType = 0x07;
-        break;
-    case kFsFat16:
-        ReadFatLabel(part, src);
-        part.partType = 0x06;
-        break;
-    case kFsFat32:
-        ReadFatLabel(part, src);
-        part.partType = 0x0B;
-        break;
-    case kFsExfat:
-        ReadExfatLabel(part, src);
-        part.partType = 0x07;
-        break;
-    default: return;
-    }
-    part.fsName = FsNameForKind(part.fsKind);
-    SetSerialFromBoot(part);
 }
 
 PartInfo WholeImage(const ImageContext& img) {
