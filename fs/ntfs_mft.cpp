@@ -1,7 +1,7 @@
 #include "fs/ntfs_mft.h"
 
 #include "fs/ntfs_attributes.h"
-#include "fs/ntfs_fixup_include.h"
+#include "storage/ntfs_fixup.h"
 
 namespace kestrel {
 

@@ -6,7 +6,7 @@
 #include "app/guarded_memory.h"
 #include "fs/file_node.h"
 #include "fs/ntfs_attributes.h"
-#include "fs/ntfs_fixup_include.h"
+#include "storage/ntfs_fixup.h"
 #include "fs/ntfs_known_extents.h"
 #include "fs/ntfs_mft.h"
 #include "fs/ntfs_record.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fs/ntfs_attributes.h"
-#include "fs/ntfs_fixup_include.h"
+#include "storage/ntfs_fixup.h"
 
 namespace kestrel {
 
