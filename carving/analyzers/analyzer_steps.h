@@ -28,6 +28,21 @@ inline uint32_t BytesToBufferEnd(const SignatureFind& find, const FindBuffer& bu
     return uint32_t((sectors - (find.startSector - buffer.startSector)) * 512);
 }
 
+// The growing readers (JPEG, OLE2) ask for one more block of their prefix.
+// A prefix that would pass the 64 MiB read limit can never be in memory at
+// once: the find keeps a needed range no window serves, so it stays pending
+// (listed with unknown length) instead of being rejected as damaged.
+inline uint32_t GrowPrefix(SignatureFind& find) {
+    if (find.readSize > kMaxFindRead - kBlockBytes) {
+        const uint64_t wanted = uint64_t(find.readSize) + kBlockBytes;
+        find.neededFirst = find.startSector;
+        find.neededLast = find.startSector + (wanted - 1) / 512;
+        return kFindPending;
+    }
+    find.readSize += kBlockBytes;
+    return kFindDelivered;
+}
+
 // True when the 16 bytes at off hold the GUID {d1-d2-d3-d4} in file order
 // (first three groups little-endian).
 bool IsGuidInFile(const ByteView& v, size_t off, uint32_t d1, uint16_t d2, uint16_t d3,

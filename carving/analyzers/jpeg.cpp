@@ -75,7 +75,7 @@ uint32_t AnalyzeJpeg(SignatureFind& find, const FindBuffer& buffer) {
             s = FindEnd(find, v);
             if (s == JpegStep::kComplete) return kFindComplete;
         }
-        find.readSize += kBlockBytes;
+        if (GrowPrefix(find) == kFindPending) return kFindPending;
     }
     return kFindRejected;
 }

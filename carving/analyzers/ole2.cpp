@@ -164,7 +164,7 @@ uint32_t AnalyzeOle2(SignatureFind& find, const FindBuffer& buffer) {
         Ole2Step s = ParseOle2(find, v);
         if (s == Ole2Step::kComplete) return kFindComplete;
         if (s == Ole2Step::kRejected) return kFindRejected;
-        find.readSize += kBlockBytes;
+        if (GrowPrefix(find) == kFindPending) return kFindPending;
     }
     return kFindRejected;
 }
