@@ -117,6 +117,9 @@ void DamageReport(uint32_t code, uint16_t site) {
     SendReport(kEvMemFailure, text, true);
     SendReport(kEvExit, WString(), true);
     UserInteraction().ShowMessage(u"分配内存失败: " + FormatByteSize(request));
+    // A message box would have kept the process alive while the reports went
+    // out; a front end that does not block gets a short grace period instead.
+    WaitReportQueueIdle(2000);
     std::exit(1);
 }
 

@@ -240,6 +240,7 @@ void StartReportQueueWorker() {
 bool WaitReportQueueIdle(int timeoutMs) {
     ReportQueue& q = Queue();
     std::unique_lock<std::mutex> lock(q.lock);
+    if (!q.workerStarted) return q.entries.empty();
     return q.idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                            [&] { return q.entries.empty() && q.inFlight == 0; });
 }

@@ -71,7 +71,8 @@ void SetReportPort(uint16_t port);
 
 // Starts the queue worker once; later calls do nothing.
 void StartReportQueueWorker();
-// Waits until the queue is empty and the worker idle, at most timeoutMs.
+// Waits until the queue is empty and the worker idle, at most timeoutMs;
+// without a worker it only tells whether the queue is empty.
 bool WaitReportQueueIdle(int timeoutMs);
 
 // Uploads every "*.dmp" file of folder (trailing '/' optional) smaller than

@@ -5,6 +5,8 @@
 
 #include <thread>
 
+#include "platform/crash_handler.h"
+
 namespace kestrel {
 
 RunState& Run() {
@@ -17,7 +19,11 @@ void ThreadBegin(const char*) { Run().LiveThreadCount.fetch_add(1); }
 void ThreadEnd(const char*) { Run().LiveThreadCount.fetch_sub(1); }
 
 void StartWorker(void (*fn)(void*), void* param) {
-    std::thread(fn, param).detach();
+    std::thread([fn, param] {
+        // A stack overflow in a worker must still reach the crash handler.
+        PrepareCrashStackForThread();
+        fn(param);
+    }).detach();
 }
 
 }  // namespace kestrel

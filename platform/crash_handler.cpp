@@ -210,14 +210,27 @@ std::string CrashDumpName(uint32_t buildNumber, int64_t utcSeconds, int64_t utcO
     return std::string(l.buf, l.len);
 }
 
+namespace {
+// One alternate stack per thread, released when the thread ends.
+struct ThreadAltStack {
+    char* mem = nullptr;
+    ~ThreadAltStack() {
+        if (!mem) return;
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        ::sigaltstack(&off, nullptr);
+        delete[] mem;
+    }
+};
+thread_local ThreadAltStack tAltStack;
+}  // namespace
+
 void PrepareCrashStackForThread() {
     stack_t current{};
     if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) return;
-    // Each thread's stack lives as long as the process; threads are few.
-    static thread_local char* stack = nullptr;
-    if (!stack) stack = new char[kAltStackSize];
+    if (!tAltStack.mem) tAltStack.mem = new char[kAltStackSize];
     stack_t ss{};
-    ss.ss_sp = stack;
+    ss.ss_sp = tAltStack.mem;
     ss.ss_size = kAltStackSize;
     ::sigaltstack(&ss, nullptr);
 }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "tests/support/fixture.h"
@@ -91,6 +92,28 @@ TEST(CrashHandler, AbortIsCaughtToo) {
     const auto files = FilesIn(dir);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_NE(Slurp(dir + "/" + files[0]).find("(SIGABRT)"), std::string::npos);
+}
+
+int Recurse(int depth) {
+    volatile char pad[512];
+    pad[0] = char(depth);
+    if (depth == INT32_MAX) return 0;  // never reached: the stack ends first
+    return Recurse(depth + 1) + pad[0];
+}
+
+TEST(CrashHandler, StackOverflowInAPreparedThreadIsCaught) {
+    const std::string dir = test::TempDir("crash_overflow");
+    const int sig = CrashChild(dir, "", [] {
+        std::thread t([] {
+            PrepareCrashStackForThread();
+            Recurse(0);
+        });
+        t.join();
+    });
+    EXPECT_EQ(sig, SIGSEGV);
+    const auto files = FilesIn(dir);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(Slurp(dir + "/" + files[0]).find("(SIGSEGV)"), std::string::npos);
 }
 
 TEST(CrashHandler, DumpNamesUseTheOffsetTakenAtInstall) {
