@@ -84,10 +84,18 @@ void DamageReport(uint32_t code, uint16_t site) {
             if (s == site) return;
         gReportedSites.push_back(site);
         switch (code) {
-            case kEvMemBegin: text = Fmt("Mem begin err: %u  ", site); break;
-            case kEvMemEnd: text = Fmt("Mem end err: %u  ", site); break;
-            case kEvMemOper: text = Fmt("Mem oper: %u  ", site); break;
-            default: text = Fmt("Mem xxx: %u  ", site); break;
+            case kEvMemBegin:
+                text = Fmt("Mem begin err: %u  ", site);
+                break;
+            case kEvMemEnd:
+                text = Fmt("Mem end err: %u  ", site);
+                break;
+            case kEvMemOper:
+                text = Fmt("Mem oper: %u  ", site);
+                break;
+            default:
+                text = Fmt("Mem xxx: %u  ", site);
+                break;
         }
     }
     // Queued, never sent from here: no network wait may happen under a lock.
@@ -110,8 +118,8 @@ void DamageReport(uint32_t code, uint16_t site) {
     PhysicalMemory mem;
     if (QueryPhysicalMemory(mem)) {
         char buf[128];
-        std::snprintf(buf, sizeof buf, "   line: %u  AllMem: %u   FreeMem: %u     ",
-                      unsigned(site), mem.totalMiB, mem.availMiB);
+        std::snprintf(buf, sizeof buf, "   line: %u  AllMem: %u   FreeMem: %u     ", unsigned(site),
+                      mem.totalMiB, mem.availMiB);
         text += buf;
     }
     SendReport(kEvMemFailure, text, true);
@@ -214,8 +222,7 @@ uint32_t GuardedCopy(void* dst, const void* src, uint32_t count, uint16_t site) 
     return count;
 }
 
-uint32_t GuardedCopyAt(void* dst, uint32_t offset, const void* src, uint32_t count,
-                       uint16_t site) {
+uint32_t GuardedCopyAt(void* dst, uint32_t offset, const void* src, uint32_t count, uint16_t site) {
     if (!dst || !src || count == 0) return 0;
     uint8_t* block = BlockOf(dst);
     if (!HeaderValid(block)) {

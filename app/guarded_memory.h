@@ -13,8 +13,7 @@ namespace kestrel {
 void* GuardedAlloc(uint32_t size, uint16_t site);
 bool GuardedFree(void* p);
 uint32_t GuardedCopy(void* dst, const void* src, uint32_t count, uint16_t site);
-uint32_t GuardedCopyAt(void* dst, uint32_t offset, const void* src, uint32_t count,
-                       uint16_t site);
+uint32_t GuardedCopyAt(void* dst, uint32_t offset, const void* src, uint32_t count, uint16_t site);
 // User size of a guarded block (0 when the header is not valid).
 uint32_t GuardedSize(const void* p);
 void DeferFree(void* p);

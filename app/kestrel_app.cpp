@@ -90,13 +90,11 @@ WString CKestrelApp::StartupReportText(uint32_t runNumber) {
     OsVersion(major, minor, bits);
     char buf[256];
     std::snprintf(buf, sizeof buf, "%s %u %u ver: %s     Svn ver: %u     OS: %u   %u    %u",
-                  kProductAbbrev, 1u, runNumber, kProductVersion, kBuildNumber, major, minor,
-                  bits);
+                  kProductAbbrev, 1u, runNumber, kProductVersion, kBuildNumber, major, minor, bits);
     std::string text = buf;
     PhysicalMemory mem;
     if (QueryPhysicalMemory(mem)) {
-        std::snprintf(buf, sizeof buf, "     AllMem: %u   FreeMem: %u", mem.totalMiB,
-                      mem.availMiB);
+        std::snprintf(buf, sizeof buf, "     AllMem: %u   FreeMem: %u", mem.totalMiB, mem.availMiB);
         text += buf;
     }
     return WideFromUtf8(text);

@@ -80,8 +80,7 @@ void ReportQueueWorker() {
             ++q.inFlight;
         }
         if (e.len > 0)
-            SendPacket(static_cast<const uint8_t*>(e.block), nullptr, e.len, nullptr,
-                       gPort.load());
+            SendPacket(static_cast<const uint8_t*>(e.block), nullptr, e.len, nullptr, gPort.load());
         GuardedFree(e.block);
         {
             std::lock_guard<std::mutex> lock(q.lock);
@@ -163,7 +162,13 @@ bool PassesConsentFilter(const uint8_t* bytes, size_t len, bool consent) {
         case 1: {
             if (!v.Has(10, 4)) return false;
             switch (v.U32(10)) {
-                case 0: case 1: case 3: case 18: case 19: case 20: case 25:
+                case 0:
+                case 1:
+                case 3:
+                case 18:
+                case 19:
+                case 20:
+                case 25:
                     return true;
                 default:
                     return false;
@@ -174,8 +179,7 @@ bool PassesConsentFilter(const uint8_t* bytes, size_t len, bool consent) {
     }
 }
 
-bool SendPacket(const uint8_t* bytes, uint8_t* reply, size_t len, size_t* replyLen,
-                uint16_t port) {
+bool SendPacket(const uint8_t* bytes, uint8_t* reply, size_t len, size_t* replyLen, uint16_t port) {
     if (replyLen) *replyLen = 0;
     if (!PassesConsentFilter(bytes, len, Run().ImproveConsent.load() != 0)) return false;
     const std::string server = ReportServer();

@@ -59,8 +59,7 @@ bool PassesConsentFilter(const uint8_t* bytes, size_t len, bool consent);
 void QueuePacket(size_t len, const uint8_t* bytes);
 // Sends one packet now (consent filter applied). reply may be null; at most
 // 100 bytes are received into it. Returns true when the packet was sent.
-bool SendPacket(const uint8_t* bytes, uint8_t* reply, size_t len, size_t* replyLen,
-                uint16_t port);
+bool SendPacket(const uint8_t* bytes, uint8_t* reply, size_t len, size_t* replyLen, uint16_t port);
 
 // The server address is a deployment value ("ReportServer" in the registry
 // store). Empty: nothing is sent and nothing shown. Tests set it directly.

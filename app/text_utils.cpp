@@ -81,8 +81,15 @@ std::string GetExeFolder() {
 bool IsValidNameChar(char16_t c) {
     if (c < 32) return false;
     switch (c) {
-        case u'"': case u'*': case u'/': case u':': case u'<':
-        case u'>': case u'?': case u'\\': case u'|':
+        case u'"':
+        case u'*':
+        case u'/':
+        case u':':
+        case u'<':
+        case u'>':
+        case u'?':
+        case u'\\':
+        case u'|':
             return false;
         default:
             break;

@@ -13,7 +13,7 @@
 namespace kestrel {
 
 struct CrashHandlerConfig {
-    std::string folder;      // where dumps go; a trailing '/' is added when missing
+    std::string folder;  // where dumps go; a trailing '/' is added when missing
     uint32_t buildNumber = 0;
     std::string markerPath;  // touched on a crash for an outside watcher; empty = none
 };

@@ -47,10 +47,10 @@ TEST(GuardedMemoryDeathTest, FirstCrossingOf1000MiBCarriesResultSetSummary) {
             SetResultSetSummaryHook(&SummaryForTest);
             void* p = GuardedAlloc(1010 * kMiB, 10);
             const auto ev = rec.Events();
-            const bool ok = ev.size() == 1 && ev[0].first == kEvMemBig &&
-                            ev[0].second.find(u"Mem big: 10") == 0 &&
-                            ev[0].second.find(u"(MB)   RealPartNum: 2  [0,17] [1,5] ") !=
-                                WString::npos;
+            const bool ok =
+                ev.size() == 1 && ev[0].first == kEvMemBig &&
+                ev[0].second.find(u"Mem big: 10") == 0 &&
+                ev[0].second.find(u"(MB)   RealPartNum: 2  [0,17] [1,5] ") != WString::npos;
             GuardedFree(p);
             std::exit(ok ? 0 : 3);
         },
@@ -142,8 +142,8 @@ TEST(GuardedMemory, CopiesClampToTheBlockAndReportOncePerSite) {
         uint16_t site;
         bool reported;
     } cases[] = {
-        {0, 64, 64, 4210, false},  {10, 20, 20, 4211, false}, {60, 10, 4, 4212, true},
-        {64, 1, 0, 4213, true},    {200, 5, 0, 4214, true},   {0xFFFFFFF0u, 0x20, 0, 4215, true},
+        {0, 64, 64, 4210, false}, {10, 20, 20, 4211, false}, {60, 10, 4, 4212, true},
+        {64, 1, 0, 4213, true},   {200, 5, 0, 4214, true},   {0xFFFFFFF0u, 0x20, 0, 4215, true},
     };
     for (const Case& c : cases) {
         ReportRecorder::Clear();

@@ -1,11 +1,11 @@
 #include "app/kestrel_app.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "app/reports.h"
 #include "app/run_state.h"
@@ -87,9 +87,9 @@ TEST_F(AppTest, RunNumberRules) {
         uint32_t run;
         const char* after;
     } cases[] = {
-        {nullptr, 1, "1"}, {"", 1, "1"},     {"1", 2, "2"},   {"5", 6, "6"},
-        {"}", 78, "~"},    {"~", 79, "~"},   {"~x", 79, "~x"}, {"!", 1, "1"},
-        {"\xE4\xB8\xAD", 1, "1"},
+        {nullptr, 1, "1"}, {"", 1, "1"},   {"1", 2, "2"},
+        {"5", 6, "6"},     {"}", 78, "~"}, {"~", 79, "~"},
+        {"~x", 79, "~x"},  {"!", 1, "1"},  {"\xE4\xB8\xAD", 1, "1"},
     };
     for (const Case& c : cases) {
         WriteRegistry(c.stored ? std::string("Other=1\nRunNum=") + c.stored + "\n" : "Other=1\n");

@@ -86,15 +86,15 @@ TEST(PackedTime, ToUnixIsTheInverseAndRejectsInvalidValues) {
     ASSERT_TRUE(PackedTimeToUnix(PackTime({2024, 2, 29, 0, 0, 0}), t));
 
     const uint32_t invalid[] = {
-        0,                                                       // no time known
-        PackTime({2023, 2, 29, 0, 0, 0}),                        // not a leap year
-        PackTime({2021, 4, 31, 0, 0, 0}),                        // April has 30 days
-        (40u << 26) | (0u << 22) | (1u << 17),                   // month 0
-        (40u << 26) | (13u << 22) | (1u << 17),                  // month 13
-        (40u << 26) | (1u << 22) | (0u << 17),                   // day 0
-        (40u << 26) | (1u << 22) | (1u << 17) | (24u << 12),     // hour 24
-        (40u << 26) | (1u << 22) | (1u << 17) | (60u << 6),      // minute 60
-        (40u << 26) | (1u << 22) | (1u << 17) | 60u,             // second 60
+        0,                                                    // no time known
+        PackTime({2023, 2, 29, 0, 0, 0}),                     // not a leap year
+        PackTime({2021, 4, 31, 0, 0, 0}),                     // April has 30 days
+        (40u << 26) | (0u << 22) | (1u << 17),                // month 0
+        (40u << 26) | (13u << 22) | (1u << 17),               // month 13
+        (40u << 26) | (1u << 22) | (0u << 17),                // day 0
+        (40u << 26) | (1u << 22) | (1u << 17) | (24u << 12),  // hour 24
+        (40u << 26) | (1u << 22) | (1u << 17) | (60u << 6),   // minute 60
+        (40u << 26) | (1u << 22) | (1u << 17) | 60u,          // second 60
     };
     for (uint32_t v : invalid) EXPECT_FALSE(PackedTimeToUnix(v, t)) << std::hex << v;
 }

@@ -1,10 +1,10 @@
 #include "app/reports.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
 
 #include "app/run_state.h"
 #include "app/user_interaction.h"
@@ -87,8 +87,7 @@ TEST(ReportPacket, DumpPacketAndUploadName) {
     EXPECT_EQ(v.U32(4), 77u);
     EXPECT_EQ(v.U8(8), 2);
     EXPECT_EQ(v.U8(9), 1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&p[10])),
-              "3349_20260102_030405_abc.dmp");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&p[10])), "3349_20260102_030405_abc.dmp");
     EXPECT_EQ(p[74], 1);
     EXPECT_EQ(p[76], 3);
 

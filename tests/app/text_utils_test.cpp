@@ -50,11 +50,11 @@ TEST(TextUtils, NameCharacters) {
         char16_t c;
         bool valid;
     } cases[] = {
-        {0, false},      {31, false},     {u' ', true},    {u'a', true},   {u'~', true},
-        {0x7F, false},   {0xE9, false},   {u'"', false},   {u'*', false},  {u'/', false},
-        {u':', false},   {u'<', false},   {u'>', false},   {u'?', false},  {u'\\', false},
-        {u'|', false},   {0x4E00, true},  {0x9FA5, true},  {0x9FA6, false}, {0x4DFF, false},
-        {0xD800, false}, {0xFFFD, false}, {u'.', true},    {u'-', true},
+        {0, false},      {31, false},     {u' ', true},   {u'a', true},    {u'~', true},
+        {0x7F, false},   {0xE9, false},   {u'"', false},  {u'*', false},   {u'/', false},
+        {u':', false},   {u'<', false},   {u'>', false},  {u'?', false},   {u'\\', false},
+        {u'|', false},   {0x4E00, true},  {0x9FA5, true}, {0x9FA6, false}, {0x4DFF, false},
+        {0xD800, false}, {0xFFFD, false}, {u'.', true},   {u'-', true},
     };
     for (const Case& c : cases) EXPECT_EQ(IsValidNameChar(c.c), c.valid) << int(c.c);
 }

@@ -7,12 +7,19 @@ namespace {
 
 TEST(CodePage, GbkRoundTripAndDamage) {
     // "恢复" in GBK is BB D6 B8 B4.
-    EXPECT_EQ(AnsiFromWide(u"恢复a"), "\xBB\xD6\xB8\xB4" "a");
-    EXPECT_EQ(WideFromAnsi("\xBB\xD6\xB8\xB4" "a"), u"恢复a");
+    EXPECT_EQ(AnsiFromWide(u"恢复a"),
+              "\xBB\xD6\xB8\xB4"
+              "a");
+    EXPECT_EQ(WideFromAnsi("\xBB\xD6\xB8\xB4"
+                           "a"),
+              u"恢复a");
     EXPECT_EQ(WideFromAnsi(""), u"");
     // A truncated double-byte character and a byte that never starts one.
     EXPECT_EQ(WideFromAnsi("a\xBB"), u"a\xFFFD");
-    EXPECT_EQ(WideFromAnsi("\xFF" "b"), u"\xFFFD" u"b");
+    EXPECT_EQ(WideFromAnsi("\xFF"
+                           "b"),
+              u"\xFFFD"
+              u"b");
     // Characters GBK lacks become '?': an emoji (a surrogate pair) and a lone surrogate.
     EXPECT_EQ(AnsiFromWide(u"x\U0001F600y"), "x?y");
     const char16_t lone[] = {u'a', 0xD800, u'b', 0};

@@ -31,8 +31,8 @@ TEST(RawFile, ReadsWithinAndAcrossTheEnd) {
         size_t n;
         int64_t expected;
     } cases[] = {
-        {0, 512, 512}, {4096, 4096, 904}, {4999, 10, 1}, {5000, 10, 0},
-        {1ULL << 62, 10, 0}, {~0ULL, 10, 0}, {0, 0, 0},
+        {0, 512, 512},       {4096, 4096, 904}, {4999, 10, 1}, {5000, 10, 0},
+        {1ULL << 62, 10, 0}, {~0ULL, 10, 0},    {0, 0, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(f.PRead(buf.data(), c.n, c.off), c.expected) << c.off;

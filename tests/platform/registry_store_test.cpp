@@ -26,8 +26,9 @@ std::string Store(const std::string& dir, const std::string& contents) {
 }
 
 TEST(RegistryStore, ReadsValuesAndTreatsTheRestAsAbsent) {
-    RegistryStore reg(Store("reg_read", "# installer\r\nRunNum=5\r\nJoinImproveSoft=1\nEmpty=\n"
-                                        "ReportServer=10.0.0.1\nnoequals\nText=a=b 中文"));
+    RegistryStore reg(Store("reg_read",
+                            "# installer\r\nRunNum=5\r\nJoinImproveSoft=1\nEmpty=\n"
+                            "ReportServer=10.0.0.1\nnoequals\nText=a=b 中文"));
     std::string v;
     EXPECT_TRUE(reg.Read("RunNum", v));
     EXPECT_EQ(v, "5");
