@@ -25,11 +25,14 @@ TEST(FatDirectory, ShortEntriesDeletedMarkAndSkippedAttributes) {
     d.Short("README  TXT", 0x20, 9, 1234)[0] = 0xE5;
     d.Short("NOEXT      ", 0x20, 10, 5);
     d.Short("SUB        ", 0x10, 11);
+    d.Short("HELLO   TXT", 0x20)[0x0C] = 0x08;  // lower-case base name
+    d.Short("MIXED   TXT", 0x20)[0x0C] = 0x18;  // lower-case base and extension
     d.Short("AFTER   END", 0x20)[0] = 0;  // end of directory
     d.Short("HIDDEN  TXT", 0x20);
     auto entries = ParseFatEntries(d.View(), false);
-    EXPECT_EQ(Names(entries), (std::vector<std::u16string>{u"!EADME.TXT", u"NOEXT", u"SUB"}));
-    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(Names(entries), (std::vector<std::u16string>{u"!EADME.TXT", u"NOEXT", u"SUB",
+                                                           u"hello.TXT", u"mixed.txt"}));
+    ASSERT_EQ(entries.size(), 5u);
     EXPECT_TRUE(entries[0].deleted);
     EXPECT_EQ(entries[0].size, 1234u);
     EXPECT_EQ(entries[0].firstCluster, 9u);
@@ -103,13 +106,14 @@ TEST(FatDirectory, BrokenLongNameSequenceFallsBackToShortEntry) {
 
 TEST(FatDirectory, DeletedLongNames) {
     FatDirBuffer d;
-    d.LongName(u"旅行 2019 照片很多很多很多.jpg", "__2019~1JPG");
+    const size_t parts = d.LongName(u"旅行 2019 照片很多很多很多很多很多很多很多.jpg", "__2019~1JPG");
+    ASSERT_EQ(parts, 3u);
     d.Short("__2019~1JPG", 0x20, 0x30, 4000);
-    d.DeleteLast(4);  // three long-name parts and the short entry
+    d.DeleteLast(parts + 1);
     d.Short("LIVE    TXT", 0x20, 0x40, 1);
     auto entries = ParseFatEntries(d.View(), true);
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].name, u"旅行 2019 照片很多很多很多.jpg");
+    EXPECT_EQ(entries[0].name, u"旅行 2019 照片很多很多很多很多很多很多很多.jpg");
     EXPECT_TRUE(entries[0].deleted);
     EXPECT_EQ(entries[0].firstCluster, 0x30u);
     EXPECT_EQ(entries[1].name, u"LIVE.TXT");

@@ -34,8 +34,9 @@ struct FatDirBuffer {
     }
     // The long-name entries of name for short name name11, last part first.
     // firstSeq overrides the sequence byte of the first entry (0 = correct one).
-    void LongName(const std::u16string& name, const char* name11, uint8_t firstSeq = 0,
-                  int checksumDelta = 0) {
+    // Returns the number of entries added.
+    size_t LongName(const std::u16string& name, const char* name11, uint8_t firstSeq = 0,
+                    int checksumDelta = 0) {
         const size_t parts = (name.size() + 12) / 13;
         const uint8_t sum =
             uint8_t(FatShortNameChecksum(reinterpret_cast<const uint8_t*>(name11)) +
@@ -54,9 +55,11 @@ struct FatDirBuffer {
                 StoreU16(e + kOff[c], v);
             }
         }
+        return parts;
     }
     // Marks the last n entries deleted.
     void DeleteLast(size_t n) {
+        if (n > bytes.size() / 32) n = bytes.size() / 32;
         for (size_t i = 0; i < n; ++i) bytes[bytes.size() - 32 * (i + 1)] = 0xE5;
     }
     ByteView View() const { return ByteView(bytes.data(), bytes.size()); }
