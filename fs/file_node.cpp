@@ -130,12 +130,21 @@ void PropagateListed(PartInfo& part, uint32_t parentId) {
     }
 }
 
+uint32_t NextGrowth(uint32_t capacity) {
+    if (capacity == 0) return 1024;
+    if (capacity < 102400) return capacity + capacity / 2;
+    return capacity + 51200;
+}
+
 template <typename T>
 uint32_t AddRecord(PartInfo& part, T& rec, bool linkNow, RecordKind kind) {
     uint32_t id = rec.id == 0 ? part.nodeCount : rec.id;
     if (id == 0 || id >= LimitOf(kind)) return 0;
     if (id >= part.nodeCapacity) {
-        ReserveNodes(part, id + 1, kind);
+        // Readers add nodes one by one: growing by 1024 slots each time would
+        // copy the whole table again every 1024 nodes (quadratic; minutes for
+        // two million nodes), so the table grows by half, then by 51,200.
+        ReserveNodes(part, std::max(id + 1, NextGrowth(part.nodeCapacity)), kind);
         if (id >= part.nodeCapacity) return 0;
     }
     T* slot = Slots<T>(part) + id;
