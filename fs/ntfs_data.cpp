@@ -146,7 +146,7 @@ bool ExportNtfsFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Scan
                         const FileNode& node, ProgressSnapshot& progress, ReadErrorPolicy policy) {
     if (node.flags & kFlagResidentData) {
         std::vector<uint8_t> data;
-        if (!ReadResidentData(src, node, data)) return false;
+        if (StopRequested(state) || !ReadResidentData(src, node, data)) return false;
         if (!out.Write(data.data(), data.size())) {
             if (policy == kClearFile) out.SetLengthZero();
             return false;
@@ -177,7 +177,10 @@ bool ExportNtfsFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Scan
                     failed = true;
                     break;
                 }
-                std::memset(chunk, 0, size_t(n) * kSectorSize);
+                // Only the sectors that really fail become zeros, not the
+                // whole 4 MiB around one bad sector.
+                for (uint32_t k = 0; k < n; ++k)
+                    ReadSectors(src, 1, chunk + size_t(k) * kSectorSize, run.startLba + done + k);
             }
             if (StopRequested(state)) {
                 failed = true;
