@@ -138,6 +138,21 @@ TEST(FileTree, ReserveNodesGrowthSteps) {
     FreeTable(part);
 }
 
+TEST(FileTree, SequentialAddsGrowTheTableGeometrically) {
+    // A reader adding nodes one by one must not copy the table every 1024 nodes.
+    Table t;
+    std::set<uint32_t> capacities;
+    for (uint32_t i = 0; i < 150000; ++i) {
+        FileNode n = MakeNode();
+        n.parentId = 5;
+        n.name = CopyNodeName(u"f");
+        ASSERT_NE(AddNode(t.part, n, false), 0u);
+        capacities.insert(t.part.nodeCapacity);
+    }
+    EXPECT_LT(capacities.size(), 20u);
+    EXPECT_EQ(*capacities.begin(), 1024u);
+}
+
 TEST(FileTree, OrphansEndUpInLostFiles) {
     Table t;
     Add(t.part, 6, 5, kLiveDir, u"dir");
