@@ -7,14 +7,14 @@
 
 namespace kestrel {
 
-constexpr uint32_t kBlockSectors = 0x4000;    // one scan block: 8 MiB
+constexpr uint32_t kBlockSectors = 0x4000;  // one scan block: 8 MiB
 constexpr uint32_t kBlockBytes = 0x800000;
-constexpr uint32_t kWindowBlocks = 8;         // look-ahead window: 64 MiB
+constexpr uint32_t kWindowBlocks = 8;  // look-ahead window: 64 MiB
 
 enum FindStatus : uint32_t {
     kFindUndecided = 0,
-    kFindDelivered = 1,    // internal to the analyzers
-    kFindUndeliverable = 2,// internal; stored as rejected
+    kFindDelivered = 1,      // internal to the analyzers
+    kFindUndeliverable = 2,  // internal; stored as rejected
     kFindPending = 3,
     kFindComplete = 4,
     kFindRejected = 5,

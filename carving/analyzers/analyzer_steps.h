@@ -22,8 +22,7 @@ inline uint32_t ReadStructure(SignatureFind& find, const FindBuffer& buffer, uin
 // analysed in (the first request of the growing readers).
 inline uint32_t BytesToBufferEnd(const SignatureFind& find, const FindBuffer& buffer) {
     const uint64_t sectors = buffer.bytes / 512;
-    if (find.startSector < buffer.startSector ||
-        find.startSector - buffer.startSector >= sectors)
+    if (find.startSector < buffer.startSector || find.startSector - buffer.startSector >= sectors)
         return 512;
     return uint32_t((sectors - (find.startSector - buffer.startSector)) * 512);
 }
@@ -42,10 +41,5 @@ inline uint32_t GrowPrefix(SignatureFind& find) {
     find.readSize += kBlockBytes;
     return kFindDelivered;
 }
-
-// True when the 16 bytes at off hold the GUID {d1-d2-d3-d4} in file order
-// (first three groups little-endian).
-bool IsGuidInFile(const ByteView& v, size_t off, uint32_t d1, uint16_t d2, uint16_t d3,
-                  const uint8_t* d4);
 
 }  // namespace kestrel

@@ -1,20 +1,12 @@
 // ASF / WMV: a walk over the top-level objects by their GUIDs and sizes.
-#include <cstring>
-
 #include "carving/analyzers/analyzer_steps.h"
 #include "carving/analyzers/analyzers.h"
+#include "carving/analyzers/file_guid.h"
 
 namespace kestrel {
 namespace {
 
-struct Guid {
-    uint32_t d1;
-    uint16_t d2;
-    uint16_t d3;
-    uint8_t d4[8];
-};
-
-constexpr Guid kAsfObjectGuids[] = {
+constexpr FileGuid kAsfObjectGuids[] = {
     {0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}},
     {0x75B22636, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}},
     {0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}},
@@ -47,14 +39,8 @@ constexpr Guid kAsfObjectGuids[] = {
     {0x9A04F079, 0x9840, 0x4286, {0xAB, 0x92, 0xE6, 0x5B, 0xE0, 0x88, 0x5F, 0x95}},
 };
 
-// GUIDs are stored with their first three groups little-endian.
-bool IsGuidAt(const ByteView& v, size_t off, const Guid& g) {
-    return v.Has(off, 16) && v.U32(off) == g.d1 && v.U16(off + 4) == g.d2 &&
-           v.U16(off + 6) == g.d3 && std::memcmp(v.data() + off + 8, g.d4, 8) == 0;
-}
-
 bool IsAsfObject(const ByteView& v) {
-    for (const Guid& g : kAsfObjectGuids) {
+    for (const FileGuid& g : kAsfObjectGuids) {
         if (IsGuidAt(v, 0, g)) return true;
     }
     return false;
@@ -78,14 +64,6 @@ uint32_t AnalyzeAsf(SignatureFind& find, const FindBuffer& buffer) {
     if (find.wordB < 2) return kFindRejected;
     find.length = find.parseOffset;
     return kFindComplete;
-}
-
-// Shared with the CHM header test.
-bool IsGuidInFile(const ByteView& v, size_t off, uint32_t d1, uint16_t d2, uint16_t d3,
-                  const uint8_t* d4) {
-    Guid g{d1, d2, d3, {}};
-    std::memcpy(g.d4, d4, 8);
-    return IsGuidAt(v, off, g);
 }
 
 }  // namespace kestrel

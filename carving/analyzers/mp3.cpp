@@ -28,8 +28,7 @@ uint32_t MpegAudioFrameLength(const ByteView& h) {
     const uint32_t rateIndex = (b2 >> 2) & 3;
     const uint32_t bitRateIndex = b2 >> 4;
     const uint32_t padding = (b2 >> 1) & 1;
-    if (version == 1 || layerCode == 0 || rateIndex == 3 || bitRateIndex == 0 ||
-        bitRateIndex == 15)
+    if (version == 1 || layerCode == 0 || rateIndex == 3 || bitRateIndex == 0 || bitRateIndex == 15)
         return 0;
     const uint32_t layer = 4 - layerCode;  // 1, 2 or 3
     const uint32_t bitRate = kBitRates[version == 3 ? 0 : 1][layer - 1][bitRateIndex];

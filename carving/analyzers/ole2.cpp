@@ -53,9 +53,9 @@ uint32_t StreamType(const ByteView& entry) {
     static constexpr struct {
         const char* name;
         uint32_t type;
-    } kStreams[] = {{"WordDocument", 36},        {"Workbook", 87}, {"Book", 87},
-                    {"Props", 91},               {"VisioDocument", 96},
-                    {"PowerPoint Document", 90}, {"Pictures", 90}};
+    } kStreams[] = {{"WordDocument", 36}, {"Workbook", 87},      {"Book", 87},
+                    {"Props", 91},        {"VisioDocument", 96}, {"PowerPoint Document", 90},
+                    {"Pictures", 90}};
     for (const auto& s : kStreams) {
         if (std::strcmp(name, s.name) == 0) return s.type;
     }

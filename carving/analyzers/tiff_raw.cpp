@@ -22,11 +22,25 @@ constexpr size_t kMaxDirectories = 2048;
 
 uint32_t ItemSize(uint16_t type) {
     switch (type) {
-        case 1: case 2: case 6: case 7: return 1;
-        case 3: case 8: return 2;
-        case 4: case 9: case 11: return 4;
-        case 5: case 10: case 12: return 8;
-        default: return 0;
+        case 1:
+        case 2:
+        case 6:
+        case 7:
+            return 1;
+        case 3:
+        case 8:
+            return 2;
+        case 4:
+        case 9:
+        case 11:
+        case 13:
+            return 4;  // 13: an IFD offset
+        case 5:
+        case 10:
+        case 12:
+            return 8;
+        default:
+            return 0;
     }
 }
 
@@ -37,17 +51,20 @@ struct TiffWalk {
     std::string make;
     std::vector<uint32_t> visited;
 
-    uint16_t U16(uint64_t off) const { return bigEndian ? v.U16Be(size_t(off)) : v.U16(size_t(off)); }
-    uint32_t U32(uint64_t off) const { return bigEndian ? v.U32Be(size_t(off)) : v.U32(size_t(off)); }
+    uint16_t U16(uint64_t off) const {
+        return bigEndian ? v.U16Be(size_t(off)) : v.U16(size_t(off));
+    }
+    uint32_t U32(uint64_t off) const {
+        return bigEndian ? v.U32Be(size_t(off)) : v.U32(size_t(off));
+    }
 
     void Reach(uint64_t end) { extent = std::max(extent, end); }
 
     // Element i of an entry's array of offsets or counts (SHORT or LONG).
-    uint32_t Element(uint64_t entry, uint16_t type, uint64_t dataAt, uint32_t i) const {
+    uint32_t Element(uint16_t type, uint64_t dataAt, uint32_t i) const {
         const uint32_t size = ItemSize(type);
         if (size == 2) return U16(dataAt + 2 * uint64_t(i));
         if (size == 4) return U32(dataAt + 4 * uint64_t(i));
-        (void)entry;
         return 0;
     }
 
@@ -94,19 +111,19 @@ struct TiffWalk {
             const uint32_t lastIndex = count - 1;
             if (tag == 273 || tag == 513) {
                 stripIndex = lastIndex;
-                stripOffset = Element(e, type, dataAt, lastIndex);
+                stripOffset = Element(type, dataAt, lastIndex);
                 haveStrip = true;
             } else if ((tag == 279 || tag == 514) && haveStrip && stripIndex < count) {
-                Reach(uint64_t(stripOffset) + Element(e, type, dataAt, stripIndex));
+                Reach(uint64_t(stripOffset) + Element(type, dataAt, stripIndex));
             } else if (tag == 324) {
                 tileIndex = lastIndex;
-                tileOffset = Element(e, type, dataAt, lastIndex);
+                tileOffset = Element(type, dataAt, lastIndex);
                 haveTile = true;
             } else if (tag == 325 && haveTile && tileIndex < count) {
-                Reach(uint64_t(tileOffset) + Element(e, type, dataAt, tileIndex));
+                Reach(uint64_t(tileOffset) + Element(type, dataAt, tileIndex));
             } else if (tag == 330 || tag == 34665) {
                 for (uint32_t k = 0; k < count && subDirectories.size() < kMaxSubDirectories; ++k)
-                    subDirectories.push_back(Element(e, type == 13 ? 4 : type, dataAt, k));
+                    subDirectories.push_back(Element(type, dataAt, k));
             } else if (tag == 271 && readMake && type == 2) {
                 const size_t len = size_t(std::min<uint64_t>(total, 64));
                 if (v.Has(size_t(dataAt), len)) {
@@ -125,7 +142,7 @@ uint32_t RawTypeForMaker(const std::string& make) {
     static constexpr struct {
         const char* name;
         uint32_t type;
-    } kMakers[] = {{"Canon", 49},   {"NIKON", 92},     {"PENTAX", 98},  {"SONY", 101},
+    } kMakers[] = {{"Canon", 49},    {"NIKON", 92},     {"PENTAX", 98},  {"SONY", 101},
                    {"OLYMPUS", 104}, {"Panasonic", 50}, {"SAMSUNG", 52}, {"Mamiya", 102}};
     for (const auto& m : kMakers) {
         if (make.find(m.name) != std::string::npos) return m.type;

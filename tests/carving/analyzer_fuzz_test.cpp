@@ -14,14 +14,14 @@ namespace {
 
 using test::Bytes;
 
-constexpr uint32_t kAnalyzedTypes[] = {73, 67, 61, 62, 54, 53, 46, 48, 37,
+constexpr uint32_t kAnalyzedTypes[] = {73, 67, 61, 62, 54, 53,  46, 48, 37,
                                        36, 66, 86, 64, 82, 108, 49, 39, 41};
 
 const char* const kSampleFiles[] = {
-    "sample.3gp", "sample.avi", "sample.bmp",  "sample.doc",  "sample.docx",
-    "sample.flv", "sample.jpg", "sample.m4a",  "sample.mkv",  "sample.mov",
-    "sample.mp3", "sample.mp4", "sample.mpg",  "sample.ppt",  "sample.pptx",
-    "sample.rm",  "sample.tif", "sample.wav",  "sample.wmv",  "sample.xls",
+    "sample.3gp",  "sample.avi", "sample.bmp",          "sample.doc",       "sample.docx",
+    "sample.flv",  "sample.jpg", "sample.m4a",          "sample.mkv",       "sample.mov",
+    "sample.mp3",  "sample.mp4", "sample.mpg",          "sample.ppt",       "sample.pptx",
+    "sample.rm",   "sample.tif", "sample.wav",          "sample.wmv",       "sample.xls",
     "sample.xlsx", "sample.zip", "sample_streamed.zip", "sample_small.tif",
 };
 
@@ -34,7 +34,8 @@ void Mutate(Bytes& b, std::mt19937& rng) {
         }
         case 1: {  // a field set to an extreme value
             if (b.size() < 4) break;
-            size_t at = std::uniform_int_distribution<size_t>(0, std::min<size_t>(b.size(), 8192) - 4)(rng);
+            size_t at =
+                std::uniform_int_distribution<size_t>(0, std::min<size_t>(b.size(), 8192) - 4)(rng);
             const uint8_t v = std::uniform_int_distribution<int>(0, 1)(rng) ? 0xFF : 0x00;
             std::fill(b.begin() + ptrdiff_t(at), b.begin() + ptrdiff_t(at + 4), v);
             break;
@@ -43,7 +44,8 @@ void Mutate(Bytes& b, std::mt19937& rng) {
             const int flips = std::uniform_int_distribution<int>(1, 16)(rng);
             for (int i = 0; i < flips && !b.empty(); ++i) {
                 const size_t span = std::uniform_int_distribution<int>(0, 3)(rng) ? 4096 : b.size();
-                size_t at = std::uniform_int_distribution<size_t>(0, std::min(span, b.size()) - 1)(rng);
+                size_t at =
+                    std::uniform_int_distribution<size_t>(0, std::min(span, b.size()) - 1)(rng);
                 b[at] = uint8_t(rng());
             }
         }

@@ -30,8 +30,7 @@ struct AnalyzeResult {
 
 // Analyses `file` as a find of `type` that starts at the first sector of a
 // buffer of `bufferBytes` (zero-filled past the file).
-inline AnalyzeResult AnalyzeBytes(const Bytes& file, uint32_t type,
-                                  size_t bufferBytes = 0x100000) {
+inline AnalyzeResult AnalyzeBytes(const Bytes& file, uint32_t type, size_t bufferBytes = 0x100000) {
     if (bufferBytes < file.size()) bufferBytes = (file.size() + 0x100000) & ~size_t(511);
     Bytes buffer(bufferBytes, 0);
     std::copy(file.begin(), file.end(), buffer.begin());

@@ -1,10 +1,11 @@
+#include "carving/find_bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
 #include <vector>
 
-#include "carving/find_bytes.h"
 #include "carving/signature_find.h"
 
 namespace kestrel {
@@ -39,8 +40,7 @@ TEST(ReadFindBytes, DeliversWaitsOrGivesUp) {
         {"beyond 16 GiB past the buffer", kB, (far + 8) * 512, 16, kFindRejected},
         {"nothing asked", kB, 0, 0, kFindRejected},
         {"more than 64 MiB asked", kB, 0, 0x4000001, kFindRejected},
-        {"offset that would wrap", kB, std::numeric_limits<uint64_t>::max() - 5, 16,
-         kFindRejected},
+        {"offset that would wrap", kB, std::numeric_limits<uint64_t>::max() - 5, 16, kFindRejected},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -75,10 +75,10 @@ TEST(CompareSectorRanges, ClassifiesEveryOverlap) {
         uint64_t c, d;
         uint32_t expected;
     } cases[] = {
-        {0, 5, kRangeBefore},      {0, 9, kRangeBefore},      {0, 10, kRangeCoversStart},
-        {10, 19, kRangeCoversStart}, {0, 20, kRangeCovers},   {10, 30, kRangeCovers},
-        {21, 30, kRangeAfter},     {12, 18, kRangeInside},    {12, 20, kRangeCoversEnd},
-        {20, 25, kRangeCoversEnd}, {12, 11, kRangeEmpty},
+        {0, 5, kRangeBefore},        {0, 9, kRangeBefore},   {0, 10, kRangeCoversStart},
+        {10, 19, kRangeCoversStart}, {0, 20, kRangeCovers},  {10, 30, kRangeCovers},
+        {21, 30, kRangeAfter},       {12, 18, kRangeInside}, {12, 20, kRangeCoversEnd},
+        {20, 25, kRangeCoversEnd},   {12, 11, kRangeEmpty},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CompareSectorRanges(10, 20, c.c, c.d), c.expected) << c.c << ".." << c.d;

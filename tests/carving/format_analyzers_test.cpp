@@ -23,14 +23,13 @@ struct SampleCase {
 
 // Real files made by real tools (see tests/data/carving/make_samples.sh).
 const SampleCase kSamples[] = {
-    {"sample.jpg", 46, 46, 46},    {"sample.bmp", 48, 48, 48},    {"sample.wav", 53, 53, 53},
-    {"sample.mp3", 54, 54, 54},    {"sample.avi", 73, 73, 73},    {"sample.mp4", 72, 72, 67},
-    {"sample.mov", 67, 67, 67},    {"sample.3gp", 68, 68, 67},    {"sample.m4a", 69, 69, 67},
-    {"sample.flv", 64, 64, 64},    {"sample.mkv", 86, 86, 86},    {"sample.rm", 66, 66, 66},
-    {"sample.wmv", 108, 108, 108}, {"sample.zip", 61, 61, 61},    {"sample.docx", 37, 37, 37},
-    {"sample.xlsx", 37, 37, 38},   {"sample.pptx", 37, 37, 89},   {"sample.doc", 36, 36, 36},
-    {"sample.xls", 36, 36, 87},    {"sample.ppt", 36, 36, 90},
-    {"sample.mpg", 82, 82, 82},
+    {"sample.jpg", 46, 46, 46},    {"sample.bmp", 48, 48, 48},  {"sample.wav", 53, 53, 53},
+    {"sample.mp3", 54, 54, 54},    {"sample.avi", 73, 73, 73},  {"sample.mp4", 72, 72, 67},
+    {"sample.mov", 67, 67, 67},    {"sample.3gp", 68, 68, 67},  {"sample.m4a", 69, 69, 67},
+    {"sample.flv", 64, 64, 64},    {"sample.mkv", 86, 86, 86},  {"sample.rm", 66, 66, 66},
+    {"sample.wmv", 108, 108, 108}, {"sample.zip", 61, 61, 61},  {"sample.docx", 37, 37, 37},
+    {"sample.xlsx", 37, 37, 38},   {"sample.pptx", 37, 37, 89}, {"sample.doc", 36, 36, 36},
+    {"sample.xls", 36, 36, 87},    {"sample.ppt", 36, 36, 90},  {"sample.mpg", 82, 82, 82},
 };
 
 TEST(FormatAnalyzers, RealFilesAreCompleteWithTheirExactSize) {
@@ -95,8 +94,7 @@ struct Corruption {
 
 const Corruption kCorruptions[] = {
     {"sample.avi", 73, "hdrl list renamed", [](Bytes& b) { b[12] = 'X'; }},
-    {"sample.mp4", 72, "no moov",
-     [](Bytes& b) { std::memcpy(&b[Find(b, "moov")], "frea", 4); }},
+    {"sample.mp4", 72, "no moov", [](Bytes& b) { std::memcpy(&b[Find(b, "moov")], "frea", 4); }},
     {"sample.mp4", 72, "second atom type not alphanumeric",
      [](Bytes& b) { b[test::Bytes::size_type(b[3]) + 4] = '!'; }},
     {"sample.zip", 61, "first member's compressed size off by one", [](Bytes& b) { b[18] += 1; }},
@@ -106,10 +104,12 @@ const Corruption kCorruptions[] = {
      [](Bytes& b) { b[Find(b, "PK\x01\x02") + 2] = 0; }},
     // As ffmpeg writes it: nothing after the data chunk but an 8-byte zero marker.
     {"sample.rm", 66, "no chunk after the data chunk", [](Bytes&) {}},
-    {"sample.wmv", 108, "second object unknown", [](Bytes& b) { b[size_t(b[16]) + b[17] * 256] ^= 1; }},
+    {"sample.wmv", 108, "second object unknown",
+     [](Bytes& b) { b[size_t(b[16]) + b[17] * 256] ^= 1; }},
     {"sample.flv", 64, "not FLV", [](Bytes& b) { b[1] = 'X'; }},
     {"sample.mkv", 86, "EBML size of length 3", [](Bytes& b) { b[4] = 0x20; }},
-    {"sample.mkv", 86, "no segment after header", [](Bytes& b) { b[Find(b, "\x18\x53\x80\x67")] = 0x19; }},
+    {"sample.mkv", 86, "no segment after header",
+     [](Bytes& b) { b[Find(b, "\x18\x53\x80\x67")] = 0x19; }},
     {"sample.mpg", 82, "first packet length past the read", [](Bytes& b) { b[18] = 0x02; }},
     {"sample.mp3", 54, "unknown ID3 version", [](Bytes& b) { b[3] = 5; }},
     {"sample.mp3", 54, "ID3 tag above 10 MiB", [](Bytes& b) { b[6] = 0x05; }},
@@ -118,7 +118,8 @@ const Corruption kCorruptions[] = {
     {"sample.bmp", 48, "108-byte info header", [](Bytes& b) { b[14] = 108; }},
     {"sample.bmp", 48, "reserved word set", [](Bytes& b) { b[6] = 1; }},
     {"sample.doc", 36, "FAT sector count off by one", [](Bytes& b) { b[44] += 1; }},
-    {"sample.doc", 36, "directory outside the FAT", [](Bytes& b) { test::PutU32(b, 48, 0x7FFFFF); }},
+    {"sample.doc", 36, "directory outside the FAT",
+     [](Bytes& b) { test::PutU32(b, 48, 0x7FFFFF); }},
     {"sample.tif", 49, "no directory", [](Bytes& b) { test::PutU32(b, 4, 0); }},
 };
 
@@ -141,9 +142,9 @@ TEST(FormatAnalyzers, TruncatedWalksAreRejectedOrWait) {
         uint32_t expected;
     };
     const Cut cuts[] = {
-        {"sample.avi", 73, kFindRejected},  {"sample.mp4", 72, kFindRejected},
-        {"sample.zip", 61, kFindRejected},  {"sample.docx", 37, kFindRejected},
-        {"sample.rm", 66, kFindRejected},   {"sample.doc", 36, kFindRejected},
+        {"sample.avi", 73, kFindRejected}, {"sample.mp4", 72, kFindRejected},
+        {"sample.zip", 61, kFindRejected}, {"sample.docx", 37, kFindRejected},
+        {"sample.rm", 66, kFindRejected},  {"sample.doc", 36, kFindRejected},
         {"sample.mpg", 82, kFindRejected},
     };
     for (const Cut& c : cuts) {
@@ -242,8 +243,8 @@ TEST(FormatAnalyzers, TiffRawTypeFollowsTheCameraMaker) {
     const struct {
         const char* make;
         uint32_t type;
-    } makers[] = {{"Canon", 49},   {"NIKON CORP", 92}, {"PENTAX", 98},    {"SONY", 101},
-                  {"OLYMPUS", 104}, {"Panasonic", 50},  {"SAMSUNG", 52},   {"Mamiya", 102},
+    } makers[] = {{"Canon", 49},    {"NIKON CORP", 92},      {"PENTAX", 98},  {"SONY", 101},
+                  {"OLYMPUS", 104}, {"Panasonic", 50},       {"SAMSUNG", 52}, {"Mamiya", 102},
                   {"FUJIFILM", 50}, {"PLACEHOLDERMAKER", 50}};
     for (const auto& m : makers) {
         SCOPED_TRACE(m.make);
