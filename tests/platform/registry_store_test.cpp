@@ -71,6 +71,22 @@ TEST(RegistryStore, WritesRewriteTheExistingFileOnly) {
     EXPECT_NE(::stat(missing.c_str(), &st2), 0);
 }
 
+TEST(RegistryStore, HostileFilesReadAsAbsent) {
+    std::string v;
+    // Binary noise with a NUL inside a line and no final line break.
+    RegistryStore noise(Store("reg_noise", std::string("\x01\xff=\0\nRunNum=7\0x", 15)));
+    EXPECT_TRUE(noise.Read("RunNum", v));
+    EXPECT_EQ(v, std::string("7\0x", 3));
+    // Far larger than any store we write: not ours, nothing is read from it.
+    RegistryStore huge(Store("reg_huge", "RunNum=1\n" + std::string(2 << 20, 'x')));
+    EXPECT_FALSE(huge.Read("RunNum", v));
+    EXPECT_FALSE(huge.Write("RunNum", "2"));
+    // A folder in the key's place.
+    RegistryStore folder(test::TempDir("reg_folder"));
+    EXPECT_FALSE(folder.Read("RunNum", v));
+    EXPECT_FALSE(folder.Write("RunNum", "2"));
+}
+
 TEST(RegistryStore, LocationFollowsTheEnvironment) {
     const char* oldReg = std::getenv("KESTREL_REGISTRY");
     const std::string keepReg = oldReg ? oldReg : "";
