@@ -19,7 +19,7 @@ struct CategoryRow {
 };
 
 constexpr CategoryRow kCategories[] = {
-    {6, u"文档"}, {7, u"照片"}, {8, u"图像"}, {9, u"音频"},
+    {6, u"文档"},  {7, u"照片"},      {8, u"图像"},  {9, u"音频"},
     {10, u"视频"}, {11, u"压缩文件"}, {12, u"其他"},
 };
 
@@ -239,9 +239,8 @@ void CFileTypeCatalogue::RegisterCategory(uint32_t id, WStringView name) {
     c.memberTypeIds.clear();
 }
 
-void CFileTypeCatalogue::RegisterType(uint32_t typeId, uint32_t categoryId,
-                                      WStringView description, WStringView defaultExt,
-                                      WStringView extList) {
+void CFileTypeCatalogue::RegisterType(uint32_t typeId, uint32_t categoryId, WStringView description,
+                                      WStringView defaultExt, WStringView extList) {
     if (typeId >= kTypeSlots || categoryId >= kCategorySlots) return;
     FileTypeInfo& t = types_[typeId];
     t.categoryId = categoryId;

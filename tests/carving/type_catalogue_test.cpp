@@ -1,10 +1,10 @@
+#include "carving/type_catalogue.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
-
-#include "carving/type_catalogue.h"
 
 namespace kestrel {
 namespace {
@@ -100,11 +100,20 @@ TEST(TypeCatalogue, TypeNameTable) {
         uint32_t id;
         const char16_t* name;
     } cases[] = {
-        {0, u"***"},       {46, u"jpg"},          {115, u"***"},
-        {146, u"***"},     {153, u"rtf"},         {200, u"***"},
-        {221, u"MBR"},     {223, u"NTFS DBR"},    {227, u"FAT16 fat table"},
-        {229, u"FAT32 FAT Table"}, {231, u"FAT Dir entry"}, {235, u"Exfat dir entry"},
-        {236, u"***"},     {237, u""},
+        {0, u"***"},
+        {46, u"jpg"},
+        {115, u"***"},
+        {146, u"***"},
+        {153, u"rtf"},
+        {200, u"***"},
+        {221, u"MBR"},
+        {223, u"NTFS DBR"},
+        {227, u"FAT16 fat table"},
+        {229, u"FAT32 FAT Table"},
+        {231, u"FAT Dir entry"},
+        {235, u"Exfat dir entry"},
+        {236, u"***"},
+        {237, u""},
     };
     for (const Case& c : cases) EXPECT_EQ(TypeNameTable(c.id), c.name) << c.id;
 }
@@ -116,12 +125,10 @@ TEST(TypeCatalogue, ExtensionTests) {
         bool text;
         uint32_t preview;
     } cases[] = {
-        {u"a.DOCX", false, false, 9}, {u"a.pptx", false, false, 9},
-        {u"a.xls", false, false, 8},  {u"a.doc", false, false, 7},
-        {u"a.RAR", false, false, 11}, {u"a.zip", false, false, 10},
-        {u"a.Tif", true, false, 3},   {u"a.ico", true, false, 3},
-        {u"a.jpeg", false, false, 0}, {u"a.json", false, true, 4},
-        {u"a.H", false, true, 4},     {u"a.log", false, true, 4},
+        {u"a.DOCX", false, false, 9}, {u"a.pptx", false, false, 9}, {u"a.xls", false, false, 8},
+        {u"a.doc", false, false, 7},  {u"a.RAR", false, false, 11}, {u"a.zip", false, false, 10},
+        {u"a.Tif", true, false, 3},   {u"a.ico", true, false, 3},   {u"a.jpeg", false, false, 0},
+        {u"a.json", false, true, 4},  {u"a.H", false, true, 4},     {u"a.log", false, true, 4},
         {u"a.pdf", false, false, 0},  {u"README", false, false, 0},
     };
     for (const Case& c : cases) {

@@ -165,10 +165,8 @@ TEST(FileTree, OrphansEndUpInLostFiles) {
         uint32_t parent;
         const char16_t* why;
     } orphans[] = {
-        {12, 7, u"parent is a file"},
-        {13, 8, u"parent slot is empty"},
-        {14, 0, u"parent id 0"},
-        {15, 500, u"parent beyond count"},
+        {12, 7, u"parent is a file"}, {13, 8, u"parent slot is empty"},
+        {14, 0, u"parent id 0"},      {15, 500, u"parent beyond count"},
         {16, 16, u"its own parent"},
     };
     for (const Case& c : orphans) Add(t.part, c.id, c.parent, kLiveDir, c.why);

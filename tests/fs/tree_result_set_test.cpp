@@ -187,8 +187,10 @@ TEST(TreeResultSet, ObserversAreToldInOrderAndTheMainWindowGets1128) {
         AddPartition(rs, MixedPartition(0), nullptr, false);
 
         std::vector<Message> expected = {
-            {"main", kMsgPartitionAdded, 3, 0}, {"browser", kMsgPartitionAdded, 3, 0},
-            {"main", kMsgPartitionAdded, 4, 0}, {"browser", kMsgPartitionAdded, 4, 0},
+            {"main", kMsgPartitionAdded, 3, 0},
+            {"browser", kMsgPartitionAdded, 3, 0},
+            {"main", kMsgPartitionAdded, 4, 0},
+            {"browser", kMsgPartitionAdded, 4, 0},
         };
         if (c.expect1128) expected.push_back({"main", kMsgFirstPartitionNoFound, 0, 0});
         expected.push_back({"main", kMsgPartitionAdded, 5, 0});
