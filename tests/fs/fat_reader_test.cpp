@@ -326,5 +326,43 @@ TEST(FatReader, HostileFat32Volume) {
     RunCorruptions("fat32/fat32.img.gz", table);
 }
 
+// Random damage to the boot sector, the FATs and the first directory
+// clusters of the FAT12 fixture: the reader must neither crash nor hang.
+TEST(FatReader, RandomDamageIsSurvived) {
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    for (int round = 0; round < 120; ++round) {
+        SCOPED_TRACE(round);
+        Image img;
+        img.path = test::FixtureCopy("fat16/fat12.img.gz", "fat_random.img");
+        PartInfo part;
+        ASSERT_TRUE(test::LoadFatPart(img.path, part));
+        img.g = GeometryOf(part);
+        const uint64_t span = Image::At(img.g.dataLba) + 16ull * img.g.ClusterBytes();
+        const int flips = 1 + int(next() % 40);
+        for (int f = 0; f < flips; ++f) {
+            // Boot-sector damage in one round of four, metadata damage in the rest.
+            const uint64_t off = (round % 4 == 0) ? next() % 64 : next() % span;
+            img.U8(off, uint8_t(next()));
+        }
+        const auto boot = img.Read(0, 512);
+        std::memcpy(part.bootSector, boot.data(), 512);
+        ScanState state{kScanRunning};
+        ReadFatPartition(part, state);
+        for (uint32_t id = kRootNodeId + 1; id < part.nodeCount; ++id) {
+            const FileNode* n = GetNode(part, id);
+            if (!n || IsDirectory(*n) || n->size > (1u << 20)) continue;
+            const FileNode node = *n;
+            std::vector<uint8_t> head(2048);
+            ReadFatFileData(part, node, 2048, head.data());
+            ExportNode(part, node, kRecoverAll);
+        }
+        FreeTable(part);
+    }
+}
+
 }  // namespace
 }  // namespace kestrel
