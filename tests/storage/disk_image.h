@@ -6,8 +6,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,8 +17,26 @@
 namespace kestrel::test {
 
 inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    std::vector<uint8_t> data;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return data;
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    std::fseek(f, 0, SEEK_SET);
+    if (size > 0) {
+        data.resize(size_t(size));
+        data.resize(std::fread(data.data(), 1, data.size(), f));
+    }
+    std::fclose(f);
+    return data;
+}
+
+// Fixture contents, read once per test process.
+inline const std::vector<uint8_t>& FixtureBytes(const std::string& fixture) {
+    static std::map<std::string, std::vector<uint8_t>> cache;
+    auto it = cache.find(fixture);
+    if (it == cache.end()) it = cache.emplace(fixture, ReadWholeFile(FixturePath(fixture))).first;
+    return it->second;
 }
 
 inline std::vector<uint8_t> BootFixture(const std::string& name) {
@@ -54,9 +72,22 @@ public:
     void Write(uint64_t offset, const std::vector<uint8_t>& data) {
         Write(offset, data.data(), data.size());
     }
-    // Copies a whole bare volume fixture ("storage/fat32.img.gz") to lba.
+    // Copies a whole bare volume fixture ("storage/fat32.img.gz") to lba;
+    // zero runs are skipped, the image is sparse and zero already.
     void PlaceVolume(uint64_t lba, const std::string& fixture) {
-        Write(lba * 512, ReadWholeFile(FixturePath(fixture)));
+        const std::vector<uint8_t>& data = FixtureBytes(fixture);
+        FILE* f = std::fopen(path_.c_str(), "r+b");
+        ASSERT_TRUE(f);
+        constexpr size_t kChunk = 4096;
+        for (size_t off = 0; off < data.size(); off += kChunk) {
+            const size_t n = std::min(kChunk, data.size() - off);
+            bool zero = true;
+            for (size_t i = 0; i < n && zero; ++i) zero = data[off + i] == 0;
+            if (zero) continue;
+            std::fseek(f, long(lba * 512 + off), SEEK_SET);
+            std::fwrite(data.data() + off, 1, n, f);
+        }
+        std::fclose(f);
     }
     // One 16-byte entry of the table in the sector at tableLba (slot 0..3),
     // and the 0x55AA signature of that sector.

@@ -10,7 +10,7 @@ namespace {
 
 // Record 3 ($Volume) of the NTFS fixture, as it lies on disk (not fixed up).
 std::vector<uint8_t> VolumeRecord() {
-    const std::vector<uint8_t> img = test::ReadWholeFile(test::FixturePath("storage/ntfs.img.gz"));
+    const std::vector<uint8_t>& img = test::FixtureBytes("storage/ntfs.img.gz");
     const ByteView boot(img.data(), 512);
     const uint64_t off = (boot.U64(48) * boot.U8(13) + 6) * 512;
     EXPECT_LE(off + 1024, img.size());
