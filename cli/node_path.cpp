@@ -16,6 +16,15 @@ namespace {
 // A tree this deep is damage; the bound keeps the walk off a cycle and the stack.
 constexpr size_t kMaxDepth = 512;
 
+// A name from disk may hold tabs or line breaks, which would split or forge
+// lines of the listing; they print as '?', and cat matches the printed form.
+std::string PrintableName(const char16_t* name) {
+    std::string text = Utf8FromWide(name);
+    for (char& c : text)
+        if ((unsigned char)c < 0x20 || c == 0x7F) c = '?';
+    return text;
+}
+
 }  // namespace
 
 void VisitNodePaths(PartInfo& part,
@@ -42,7 +51,7 @@ void VisitNodePaths(PartInfo& part,
         if (!child || seen[childId]) continue;
         seen[childId] = true;
         if (childId == kLostFilesNodeId && child->childCount == 0) continue;
-        const std::string path = f.prefix + Utf8FromWide(child->name);
+        const std::string path = f.prefix + PrintableName(child->name);
         visit(*child, path);
         if (IsDirectory(*child) && child->childCount > 0 && stack.size() < kMaxDepth)
             stack.push_back({childId, 0, path + "/"});

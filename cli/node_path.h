@@ -1,7 +1,7 @@
 #pragma once
 // Paths of the nodes of a read partition, as kestrel-cli prints and takes
 // them: the names from the root down joined with "/", the root itself not
-// named. Shared by ls and cat.
+// named, control characters of names shown as '?'. Shared by ls and cat.
 #include <cstdint>
 #include <functional>
 #include <string>
