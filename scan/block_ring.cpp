@@ -1,5 +1,6 @@
 #include "scan/block_ring.h"
 
+#include <chrono>
 #include <utility>
 
 #include "app/guarded_memory.h"
@@ -36,22 +37,50 @@ void CScanBlockRing::FreeOwnBuffer(BlockBuffer& b) {
 }
 
 bool CScanBlockRing::Put(BlockBuffer& own) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (count_ >= kRingSlots || !slots_[0].bytes) return false;
-    // An empty ring fills the slot both indexes point at.
-    if (count_ != 0) writeIndex_ = (writeIndex_ + 1) % kRingSlots;
-    std::swap(slots_[writeIndex_], own);
-    ++count_;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (count_ >= kRingSlots || !slots_[0].bytes) return false;
+        // An empty ring fills the slot both indexes point at.
+        if (count_ != 0) writeIndex_ = (writeIndex_ + 1) % kRingSlots;
+        std::swap(slots_[writeIndex_], own);
+        ++count_;
+    }
+    moved_.notify_all();
     return true;
 }
 
 bool CScanBlockRing::Take(BlockBuffer& own) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (count_ == 0) return false;
-    std::swap(slots_[readIndex_], own);
-    --count_;
-    if (count_ != 0) readIndex_ = (readIndex_ + 1) % kRingSlots;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (count_ == 0) return false;
+        std::swap(slots_[readIndex_], own);
+        --count_;
+        if (count_ != 0) readIndex_ = (readIndex_ + 1) % kRingSlots;
+    }
+    moved_.notify_all();
     return true;
+}
+
+void CScanBlockRing::WaitForSpace(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(lock_);
+    const uint32_t wakes = wakes_;
+    moved_.wait_for(lock, std::chrono::milliseconds(ms),
+                    [&] { return count_ < kRingSlots || wakes_ != wakes; });
+}
+
+void CScanBlockRing::WaitForBlock(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(lock_);
+    const uint32_t wakes = wakes_;
+    moved_.wait_for(lock, std::chrono::milliseconds(ms),
+                    [&] { return count_ > 0 || wakes_ != wakes; });
+}
+
+void CScanBlockRing::Wake() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++wakes_;
+    }
+    moved_.notify_all();
 }
 
 uint32_t CScanBlockRing::Count() {

@@ -5,6 +5,11 @@
 // always owns exactly one buffer of its own, the ring owns the other eight.
 // What is observable is unchanged (the same blocks arrive in the same order,
 // at most 8 wait), but the scan is no longer limited by two memcpy's per block.
+// A side that finds the ring full or empty waits at most one poll interval
+// and is woken as soon as the other side moves: with plain sleeps both sides
+// could doze at once and the scan would run at a fraction of the medium's
+// speed.
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -46,9 +51,16 @@ public:
     // Processor: when a block is waiting, swaps it into `own` and returns true.
     bool Take(BlockBuffer& own);
     uint32_t Count();
+    // Wait up to ms for a free slot / a waiting block (or a Wake).
+    void WaitForSpace(uint32_t ms);
+    void WaitForBlock(uint32_t ms);
+    // Wakes every waiter, so that it looks at the state word again.
+    void Wake();
 
 private:
     std::mutex lock_;
+    std::condition_variable moved_;
+    uint32_t wakes_ = 0;
     BlockBuffer slots_[kRingSlots];
     uint32_t count_ = 0;
     uint32_t readIndex_ = 0;

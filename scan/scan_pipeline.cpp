@@ -62,6 +62,7 @@ void PrepareScan(ScanSession& s, ScanState& state) {
     s.pending.AllocateWindow();
     s.processedBlocks.clear();
     s.processorCpuNs = 0;
+    s.readerCpuNs = 0;
     if (s.hooks.resetForScan) s.hooks.resetForScan(s);
     if (IsOn(s.options.showWhileScanning) && s.hooks.liveStart) s.hooks.liveStart(s, state);
 }
@@ -97,6 +98,7 @@ void ReadLoop(ScanSession& s, ScanState& state) {
     run.ReadCallCount = 0;
     run.ReadFailCount = 0;
     BlockBuffer own = CScanBlockRing::AllocateOwnBuffer();
+    const uint64_t cpu0 = ThreadCpuNs();
 
     uint64_t lba = 0;
     while (state.load() != kScanStopRequested && NextBlock(s.schedule, lba)) {
@@ -112,9 +114,10 @@ void ReadLoop(ScanSession& s, ScanState& state) {
         own.SetLba(lba);
         while (!s.ring.Put(own)) {
             if (state.load() == kScanStopRequested) break;
-            SleepMs(s.pollMs);
+            s.ring.WaitForSpace(s.pollMs);
         }
     }
+    s.readerCpuNs = ThreadCpuNs() - cpu0;
     ReportReadErrors(s);
     CScanBlockRing::FreeOwnBuffer(own);
 }
@@ -224,7 +227,7 @@ void DiskFileScanHandThread(void* param) {
         // The reader sets Finished only after its last hand-over, so an empty
         // ring seen after Finished is really drained.
         if (state.load() == kScanFinished && s.ring.Count() == 0) break;
-        SleepMs(s.pollMs);
+        s.ring.WaitForBlock(s.pollMs);
     }
     CScanBlockRing::FreeOwnBuffer(own);
     s.processorCpuNs = ThreadCpuNs() - cpu0;
@@ -249,6 +252,7 @@ void DiskScanAndViewThread(void* param) {
     while ((v == kScanRunning || v == kScanPaused) &&
            !state.compare_exchange_weak(v, kScanFinished)) {
     }
+    s.ring.Wake();  // the processor looks at the state word at once
     ThreadEnd(kReaderName);
     s.readerFinished = true;
 }

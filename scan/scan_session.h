@@ -73,6 +73,7 @@ struct ScanSession {
     ProgressSnapshot progress;
     std::vector<uint64_t> processedBlocks;  // block LBAs in the order processed
     uint64_t processorCpuNs = 0;            // processor thread CPU time
+    uint64_t readerCpuNs = 0;               // reader thread CPU time in its read loop
     uint32_t readFailures = 0;              // the read-error counters at the reader's end
     uint32_t readCalls = 0;
 };
