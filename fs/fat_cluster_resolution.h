@@ -20,8 +20,8 @@ bool FatCompleteDeepScanAvailable();
 void BuildFatClusterMap(const PartInfo& part, const FatGeometry& g);
 // First-cluster resolution over the deleted nodes with ids in [fromId, toId);
 // dirsOnly limits it to DeletedDir nodes (before their contents are walked).
-void ResolveFatFirstClusters(PartInfo& part, const FatGeometry& g, uint32_t fromId,
-                             uint32_t toId, bool dirsOnly);
+void ResolveFatFirstClusters(PartInfo& part, const FatGeometry& g, uint32_t fromId, uint32_t toId,
+                             bool dirsOnly);
 void FreeFatClusterMap();
 
 }  // namespace kestrel

@@ -34,8 +34,7 @@ class FatExportWriter {
 public:
     FatExportWriter(OutputFile& out, SectorSource& src, ScanState& state,
                     ProgressSnapshot& progress, ReadErrorPolicy policy, uint64_t size)
-        : out_(out), src_(src), state_(state), progress_(progress), policy_(policy),
-          size_(size) {}
+        : out_(out), src_(src), state_(state), progress_(progress), policy_(policy), size_(size) {}
 
     bool Done() const { return written_ >= size_; }
 
@@ -94,8 +93,7 @@ bool ExportFatFile(OutputFile& out, PartInfo& part, ScanState& state, const File
 }
 
 bool ExportFatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, ScanState& state,
-                       const FileNode& node, ProgressSnapshot& progress,
-                       ReadErrorPolicy policy) {
+                       const FileNode& node, ProgressSnapshot& progress, ReadErrorPolicy policy) {
     FatGeometry g;
     if (!LoadGeometry(part, g)) return FinishExport(out, node, policy, false, true);
     GuardedBuffer buf(g.ClusterBytes());
@@ -129,8 +127,8 @@ bool ReadFatFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, ui
     return ReadFatFileDataFrom(src.get(), part, node, maxBytes, buffer, bytesRead);
 }
 
-bool ReadFatFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node,
-                         uint32_t maxBytes, uint8_t* buffer, uint32_t* bytesRead) {
+bool ReadFatFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node, uint32_t maxBytes,
+                         uint8_t* buffer, uint32_t* bytesRead) {
     if (bytesRead) *bytesRead = 0;
     const uint32_t want = uint32_t(std::min<uint64_t>(maxBytes, node.size));
     if (want == 0) return true;
@@ -178,8 +176,8 @@ bool ExportFatDirFile(OutputFile& out, PartInfo& part, ScanState& state, const F
     return FinishExport(out, node, policy, true, false);
 }
 
-bool ReadFatDirFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes,
-                        uint8_t* buffer, uint32_t* bytesRead) {
+bool ReadFatDirFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, uint8_t* buffer,
+                        uint32_t* bytesRead) {
     if (bytesRead) *bytesRead = 0;
     const uint32_t want = uint32_t(std::min<uint64_t>(maxBytes, node.size));
     if (want == 0) return true;

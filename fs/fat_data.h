@@ -23,16 +23,15 @@ bool ReadFatFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, ui
 bool ExportFatFile(OutputFile& out, PartInfo& part, ScanState& state, const FileNode& node,
                    ProgressSnapshot& progress, ReadErrorPolicy policy);
 // The same through a source the caller has opened on the partition's device.
-bool ReadFatFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node,
-                         uint32_t maxBytes, uint8_t* buffer, uint32_t* bytesRead = nullptr);
+bool ReadFatFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node, uint32_t maxBytes,
+                         uint8_t* buffer, uint32_t* bytesRead = nullptr);
 bool ExportFatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, ScanState& state,
-                       const FileNode& node, ProgressSnapshot& progress,
-                       ReadErrorPolicy policy);
+                       const FileNode& node, ProgressSnapshot& progress, ReadErrorPolicy policy);
 
 // Kind 16: startLba is the LBA of cluster 2 and bootSector[0x0D] holds the
 // sectors per cluster.
-bool ReadFatDirFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes,
-                        uint8_t* buffer, uint32_t* bytesRead = nullptr);
+bool ReadFatDirFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, uint8_t* buffer,
+                        uint32_t* bytesRead = nullptr);
 bool ExportFatDirFile(OutputFile& out, PartInfo& part, ScanState& state, const FileNode& node,
                       ProgressSnapshot& progress, ReadErrorPolicy policy);
 

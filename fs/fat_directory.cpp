@@ -118,8 +118,7 @@ void AddEntry(ByteView e, const WString& longName, bool wideClusters,
     if (entry.name.empty() || entry.name == u"." || entry.name == u"..") return;
     if ((attr & kFatAttrSystem) != 0 && IsRecycleBinName(entry.name)) entry.name = u"回收站";
     const uint32_t low = e.U16(0x1A);
-    entry.firstCluster =
-        wideClusters ? ((uint32_t(e.U16(0x14)) << 16) | low) & 0x0FFFFFFF : low;
+    entry.firstCluster = wideClusters ? ((uint32_t(e.U16(0x14)) << 16) | low) & 0x0FFFFFFF : low;
     entry.size = e.U32(0x1C);
     entry.created = PackedTimeFromDos(e.U16(0x10), e.U16(0x0E));
     entry.modified = PackedTimeFromDos(e.U16(0x18), e.U16(0x16));

@@ -14,20 +14,18 @@ struct FatGeometry {
     uint32_t rootEntries = 0;
     uint32_t fatSectors = 0;
     uint32_t totalSectors = 0;
-    uint32_t rootCluster = 0;      // FAT32
-    uint32_t rootDirSectors = 0;   // FAT12/16 fixed root area, rounded up
-    uint64_t fatLba = 0;           // absolute LBA of the first FAT
-    uint64_t rootDirLba = 0;       // absolute LBA of the FAT12/16 root area
-    uint64_t dataLba = 0;          // absolute LBA of cluster 2
-    uint32_t highestCluster = 0;   // highest valid cluster number
-    uint32_t entryBits = 16;       // 12, 16 or 32
+    uint32_t rootCluster = 0;     // FAT32
+    uint32_t rootDirSectors = 0;  // FAT12/16 fixed root area, rounded up
+    uint64_t fatLba = 0;          // absolute LBA of the first FAT
+    uint64_t rootDirLba = 0;      // absolute LBA of the FAT12/16 root area
+    uint64_t dataLba = 0;         // absolute LBA of cluster 2
+    uint32_t highestCluster = 0;  // highest valid cluster number
+    uint32_t entryBits = 16;      // 12, 16 or 32
     bool fat32 = false;
 
     uint32_t ClusterBytes() const { return sectorsPerCluster * 512; }
     bool IsDataCluster(uint32_t c) const { return c >= 2 && c <= highestCluster; }
-    uint64_t ClusterLba(uint32_t c) const {
-        return dataLba + uint64_t(c - 2) * sectorsPerCluster;
-    }
+    uint64_t ClusterLba(uint32_t c) const { return dataLba + uint64_t(c - 2) * sectorsPerCluster; }
 };
 
 // fsKind 11 reads the volume as FAT32, anything else as FAT12/16 (by cluster

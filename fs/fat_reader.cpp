@@ -58,7 +58,11 @@ class FatTreeWalker {
 public:
     FatTreeWalker(PartInfo& part, const FatGeometry& g, SectorSource& src, ScanState& state,
                   ProgressSnapshot& progress, bool resolveClusters)
-        : part_(part), g_(g), src_(src), state_(state), progress_(progress),
+        : part_(part),
+          g_(g),
+          src_(src),
+          state_(state),
+          progress_(progress),
           resolve_(resolveClusters) {}
 
     void WalkRoot() {

@@ -27,7 +27,7 @@ TEST(FatDirectory, ShortEntriesDeletedMarkAndSkippedAttributes) {
     d.Short("SUB        ", 0x10, 11);
     d.Short("HELLO   TXT", 0x20)[0x0C] = 0x08;  // lower-case base name
     d.Short("MIXED   TXT", 0x20)[0x0C] = 0x18;  // lower-case base and extension
-    d.Short("AFTER   END", 0x20)[0] = 0;  // end of directory
+    d.Short("AFTER   END", 0x20)[0] = 0;        // end of directory
     d.Short("HIDDEN  TXT", 0x20);
     auto entries = ParseFatEntries(d.View(), false);
     EXPECT_EQ(Names(entries), (std::vector<std::u16string>{u"!EADME.TXT", u"NOEXT", u"SUB",
@@ -106,7 +106,8 @@ TEST(FatDirectory, BrokenLongNameSequenceFallsBackToShortEntry) {
 
 TEST(FatDirectory, DeletedLongNames) {
     FatDirBuffer d;
-    const size_t parts = d.LongName(u"旅行 2019 照片很多很多很多很多很多很多很多.jpg", "__2019~1JPG");
+    const size_t parts =
+        d.LongName(u"旅行 2019 照片很多很多很多很多很多很多很多.jpg", "__2019~1JPG");
     ASSERT_EQ(parts, 3u);
     d.Short("__2019~1JPG", 0x20, 0x30, 4000);
     d.DeleteLast(parts + 1);

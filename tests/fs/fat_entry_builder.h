@@ -39,8 +39,7 @@ struct FatDirBuffer {
                     int checksumDelta = 0) {
         const size_t parts = (name.size() + 12) / 13;
         const uint8_t sum =
-            uint8_t(FatShortNameChecksum(reinterpret_cast<const uint8_t*>(name11)) +
-                    checksumDelta);
+            uint8_t(FatShortNameChecksum(reinterpret_cast<const uint8_t*>(name11)) + checksumDelta);
         static const uint8_t kOff[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
         for (size_t p = parts; p >= 1; --p) {
             uint8_t* e = Append();
@@ -49,7 +48,7 @@ struct FatDirBuffer {
             e[13] = sum;
             for (size_t c = 0; c < 13; ++c) {
                 const size_t at = (p - 1) * 13 + c;
-                const uint16_t v = at < name.size() ? uint16_t(name[at])
+                const uint16_t v = at < name.size()    ? uint16_t(name[at])
                                    : at == name.size() ? 0
                                                        : 0xFFFF;
                 StoreU16(e + kOff[c], v);

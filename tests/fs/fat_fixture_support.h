@@ -73,17 +73,21 @@ inline bool LoadFatPart(const std::string& image, PartInfo& part) {
 inline std::string FormatTime(uint32_t packed) {
     const CalendarTime t = UnpackTime(packed);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     return buf;
 }
 
 inline const char* StateName(const FileNode& n) {
     switch (NodeKind(n)) {
-        case kDeletedFile: return "deleted-file";
-        case kLiveFile: return "live-file";
-        case kDeletedDir: return "deleted-dir";
-        default: return "live-dir";
+        case kDeletedFile:
+            return "deleted-file";
+        case kLiveFile:
+            return "live-file";
+        case kDeletedDir:
+            return "deleted-dir";
+        default:
+            return "live-dir";
     }
 }
 

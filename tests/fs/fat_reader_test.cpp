@@ -272,56 +272,73 @@ TEST(FatReader, HostileFat16Volume) {
         {"sectors per cluster 0", [](Image& i) { i.U8(0x0D, 0); }, false, {}},
         {"bytes per sector 0", [](Image& i) { i.U16(0x0B, 0); }, true, {}},
         {"huge root entry count", [](Image& i) { i.U16(0x11, 0xFFFF); }, true, {}},
-        {"FAT runs past the volume", [](Image& i) { i.U16(0x16, 0xFFFF); }, false,
-         {}},
-        {"no total sectors", [](Image& i) {
+        {"FAT runs past the volume", [](Image& i) { i.U16(0x16, 0xFFFF); }, false, {}},
+        {"no total sectors",
+         [](Image& i) {
              i.U16(0x13, 0);
              i.U32(0x20, 0);
-         }, false, {}},
-        {"directory chain loops on itself", [](Image& i) {
+         },
+         false,
+         {}},
+        {"directory chain loops on itself",
+         [](Image& i) {
              const uint32_t c = i.EntryCluster(i.RootEntry("DOCS       "));
              i.SetFat(c, c);
-         }, true, CheckNoDuplicates},
-        {"subdirectory names its parent as its own cluster", [](Image& i) {
+         },
+         true, CheckNoDuplicates},
+        {"subdirectory names its parent as its own cluster",
+         [](Image& i) {
              const uint64_t docs = i.RootEntry("DOCS       ");
              const uint32_t c = i.EntryCluster(docs);
              const uint64_t deep = i.FindEntry(c, "DEEP       ");
              i.SetEntryCluster(deep, c);
-         }, true, CheckNoDuplicates},
-        {"entries point outside the volume", [](Image& i) {
+         },
+         true, CheckNoDuplicates},
+        {"entries point outside the volume",
+         [](Image& i) {
              i.SetEntryCluster(i.RootEntry("DOCS       "), 0xFFF0);
              i.SetEntryCluster(i.RootEntry("EXACT   BIN"), 0xFFF5);
-         }, true, {}},
-        {"file chain loops", [](Image& i) {
+         },
+         true,
+         {}},
+        {"file chain loops",
+         [](Image& i) {
              const uint32_t c = i.EntryCluster(i.RootEntry("EXACT   BIN"));
              i.SetFat(c, c);
-         }, true, {}},
-        {"root area full of long-name entries", [](Image& i) {
+         },
+         true,
+         {}},
+        {"root area full of long-name entries",
+         [](Image& i) {
              for (uint32_t e = 0; e < i.g.rootEntries; ++e) {
                  const uint64_t p = i.At(i.g.rootDirLba) + e * 32ull;
                  i.U8(p, uint8_t(0x40 | (e % 25)));
                  i.U8(p + 11, 0x0F);
              }
-         }, true, {}},
+         },
+         true,
+         {}},
     };
     RunCorruptions("fat16/fat16.img.gz", table);
 }
 
 TEST(FatReader, HostileFat32Volume) {
     const std::vector<Corruption> table = {
-        {"FAT size past the volume", [](Image& i) { i.U32(0x24, 0xFFFFFFFF); },
-         false, {}},
-        {"root cluster out of range", [](Image& i) { i.U32(0x2C, 0x0FFFFFF0); },
-         true, [](PartInfo& p) { EXPECT_EQ(p.nodeCount, kRootNodeId + 1); }},
-        {"subdirectory points at the root", [](Image& i) {
-             i.SetEntryCluster(i.RootEntry("DOCS       "), i.g.rootCluster);
-         }, true, {}},
+        {"FAT size past the volume", [](Image& i) { i.U32(0x24, 0xFFFFFFFF); }, false, {}},
+        {"root cluster out of range", [](Image& i) { i.U32(0x2C, 0x0FFFFFF0); }, true,
+         [](PartInfo& p) { EXPECT_EQ(p.nodeCount, kRootNodeId + 1); }},
+        {"subdirectory points at the root",
+         [](Image& i) { i.SetEntryCluster(i.RootEntry("DOCS       "), i.g.rootCluster); },
+         true,
+         {}},
         {"root chain loops", [](Image& i) { i.SetFat(i.g.rootCluster, i.g.rootCluster); }, true,
          [](PartInfo& p) { EXPECT_LT(p.nodeCount, 200u); }},
-        {"cluster number with reserved top bits", [](Image& i) {
+        {"cluster number with reserved top bits",
+         [](Image& i) {
              const uint64_t docs = i.RootEntry("DOCS       ");
              i.SetEntryCluster(docs, i.EntryCluster(docs) | 0xF0000000);
-         }, true, CheckNoDuplicates},
+         },
+         true, CheckNoDuplicates},
     };
     RunCorruptions("fat32/fat32.img.gz", table);
 }
@@ -362,6 +379,36 @@ TEST(FatReader, RandomDamageIsSurvived) {
         }
         FreeTable(part);
     }
+}
+
+// A FAT larger than 128 MiB is not held whole: the copy is cut to an eighth
+// of the partition's cluster count in sectors (at most 0x40000 sectors).
+TEST(FatReader, OversizedFatCopyIsCut) {
+    const std::string fixture = test::FixturePath("fat32/fat32.img.gz");
+    const std::vector<uint8_t> boot = test::ReadFileBytes(fixture, 0, 512);
+    ASSERT_EQ(boot.size(), 512u);
+    const std::string path = test::TempDir("fat_big") + "/big.img";
+    const uint32_t total = 0x100000;  // 512 MiB, sparse
+    {
+        std::vector<uint8_t> b = boot;
+        StoreU32(&b[0x20], total);
+        StoreU32(&b[0x24], 0x50000);  // two FATs of 160 MiB each
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(b.data()), 512);
+        out.seekp(std::streamoff(uint64_t(total) * 512 - 1));
+        out.put(0);
+    }
+    PartInfo part;
+    ASSERT_TRUE(test::LoadFatPart(path, part));
+    std::memcpy(part.bootSector, test::ReadFileBytes(path, 0, 512).data(), 512);
+    part.fsKind = kFsFat32;
+    part.sizeSectors = total;
+    ScanState state{kScanRunning};
+    EXPECT_TRUE(ReadFatPartition(part, state));
+    EXPECT_EQ(part.fsTableBytes, (total / 8) * 512);
+    EXPECT_EQ(part.nodeCount, kRootNodeId + 1);  // an empty root
+    FreeTable(part);
+    std::remove(path.c_str());
 }
 
 }  // namespace

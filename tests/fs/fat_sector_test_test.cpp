@@ -35,16 +35,15 @@ TEST(FatSectorTest, FatTableThresholds) {
     badMedia[0] = 0xF0;
     EXPECT_FALSE(IsPlausibleFatSector(ByteView(badMedia.data(), 512), FatWidth::Fat32));
 
-    EXPECT_TRUE(IsPlausibleFatSector(ByteView(Fat16Sector(193, 0x77).data(), 512),
-                                     FatWidth::Fat16));
-    EXPECT_FALSE(IsPlausibleFatSector(ByteView(Fat16Sector(192, 0x77).data(), 512),
-                                      FatWidth::Fat16));
+    EXPECT_TRUE(
+        IsPlausibleFatSector(ByteView(Fat16Sector(193, 0x77).data(), 512), FatWidth::Fat16));
+    EXPECT_FALSE(
+        IsPlausibleFatSector(ByteView(Fat16Sector(192, 0x77).data(), 512), FatWidth::Fat16));
     // FAT16 end-of-chain marks do not count as plausible.
-    EXPECT_FALSE(IsPlausibleFatSector(ByteView(Fat16Sector(0, 0xFFFF).data(), 512),
-                                      FatWidth::Fat16));
+    EXPECT_FALSE(
+        IsPlausibleFatSector(ByteView(Fat16Sector(0, 0xFFFF).data(), 512), FatWidth::Fat16));
     // The wrong width, and a short buffer, fail.
-    EXPECT_FALSE(IsPlausibleFatSector(ByteView(Fat16Sector(254, 0).data(), 512),
-                                      FatWidth::Fat32));
+    EXPECT_FALSE(IsPlausibleFatSector(ByteView(Fat16Sector(254, 0).data(), 512), FatWidth::Fat32));
     EXPECT_FALSE(IsPlausibleFatSector(ByteView(Fat32Sector(126).data(), 511), FatWidth::Fat32));
 }
 
