@@ -175,10 +175,14 @@ bool WalkExfatDirectory(PartInfo& part, ScanState& state, ProgressSnapshot& prog
 }
 
 bool ReadExfatPartition(PartInfo& part, ScanState& state) {
-    ExfatGeometry g;
-    if (!ExfatGeometryOf(part, g)) return false;
     ScopedSource src;
     if (!OpenSourceFromPart(part, *src)) return false;
+    return ReadExfatPartitionFrom(*src, part, state);
+}
+
+bool ReadExfatPartitionFrom(SectorSource& src, PartInfo& part, ScanState& state) {
+    ExfatGeometry g;
+    if (!ExfatGeometryOf(part, g)) return false;
     AddRootAndLostNodes(part);
 
     ProgressSnapshot progress;
@@ -186,11 +190,11 @@ bool ReadExfatPartition(PartInfo& part, ScanState& state) {
     progress.fs = FsReadProgress{0, 0, 0, 0};
     bool stopped = true;
     // The FAT copy and bitmap stay with the partition for the later export.
-    if (!part.fsTable) LoadFatCopy(part, *src, g, state);
+    if (!part.fsTable) LoadFatCopy(part, src, g, state);
     if (state.load() != kScanStopRequested) {
-        if (!part.allocMap) LoadBitmap(part, *src, g, state);
+        if (!part.allocMap) LoadBitmap(part, src, g, state);
         PostProgress(progress);
-        Walker w{part, state, progress, *src, g, TablesOf(part), {}, {}};
+        Walker w{part, state, progress, src, g, TablesOf(part), {}, {}};
         w.walkedLive.insert(g.rootCluster);
         w.Walk(g.rootCluster, RootBytes(g, w.tables), kRootNodeId, false, 0);
         stopped = w.stopped;

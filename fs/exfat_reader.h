@@ -7,6 +7,8 @@
 
 namespace kestrel {
 
+struct SectorSource;
+
 // Reader-private bit of FileNode::flags on exFAT nodes: the stream extension
 // said the data lies in consecutive clusters and the FAT holds no chain for it.
 constexpr uint16_t kFlagExfatNoFatChain = 1 << 10;
@@ -15,6 +17,9 @@ constexpr uint16_t kFlagExfatNoFatChain = 1 << 10;
 // False when the device cannot be opened, the file system cannot be read,
 // or the user stops.
 bool ReadExfatPartition(PartInfo& part, ScanState& state);
+// The same over an already open source on the partition's device (tests
+// inject read faults through it).
+bool ReadExfatPartitionFrom(SectorSource& src, PartInfo& part, ScanState& state);
 
 // Reads one directory (firstCluster, byteSize) and, recursively, its
 // subdirectories into the node table, with parentId as the parent of its

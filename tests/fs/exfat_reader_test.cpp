@@ -272,6 +272,37 @@ TEST(ExfatReader, ReadErrorPolicies) {
     }
 }
 
+TEST(ExfatReader, UnreadableDirectoryClusterEndsThatDirectoryOnly) {
+    const std::string image = test::FixturePath(kImage);
+    const FileNode* photos;
+    uint64_t badLba;
+    {
+        ReadPart clean(image);
+        photos = clean.Find("照片/旅行 2019");
+        ASSERT_NE(photos, nullptr);
+        ExfatGeometry g;
+        ASSERT_TRUE(ExfatGeometryOf(clean.part, g));
+        badLba = g.ClusterLba(photos->firstCluster);
+    }
+    FaultMap faults;
+    faults.ranges.push_back({badLba * 512, badLba * 512 + 512});
+    PartInfo part = PartFor(image);
+    SectorSource src;
+    ASSERT_TRUE(OpenSourceFromPart(part, src));
+    src.faults = &faults;
+    ScanState state{kScanRunning};
+    EXPECT_TRUE(ReadExfatPartitionFrom(src, part, state));
+    CloseSource(src);
+    ReadPart view(image);
+    std::swap(view.part, part);  // the damaged read, freed by view
+    FreeTable(part);
+    auto paths = view.Paths();
+    EXPECT_TRUE(paths.count("照片/旅行 2019"));
+    EXPECT_FALSE(paths.count("照片/旅行 2019/长城.jpg"));
+    EXPECT_TRUE(paths.count("文档/报告/季度报告.docx"));
+    EXPECT_TRUE(paths.count("相册/子目录/note.txt"));
+}
+
 TEST(ExfatReader, StopRequests) {
     const std::string image = test::FixturePath(kImage);
     {
