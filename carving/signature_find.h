@@ -83,7 +83,8 @@ public:
     void AllocateWindow();
     void ReleaseWindow();  // also empties the list
     // Keeps a copy of a find with status 3; false (not queued, it stays
-    // pending for good) when its needed range is empty or too long.
+    // pending for good) when its needed range is empty or longer than seven
+    // blocks, or the list is full.
     bool Queue(const SignatureFind& find);
     // After the last sector of a block: drops finds whose range has passed;
     // true when some pending find wants this block.
