@@ -14,10 +14,14 @@ namespace kestrel::cli {
 namespace {
 
 bool ParsePolicy(const std::string& text, ReadErrorPolicy& policy) {
-    if (text == "clear") policy = kClearFile;
-    else if (text == "keep") policy = kKeepPartial;
-    else if (text == "zeros") policy = kRecoverAll;
-    else return false;
+    if (text == "clear")
+        policy = kClearFile;
+    else if (text == "keep")
+        policy = kKeepPartial;
+    else if (text == "zeros")
+        policy = kRecoverAll;
+    else
+        return false;
     return true;
 }
 

@@ -69,10 +69,14 @@ const FileNode* FindFileByPath(PartInfo& part, const std::string& path) {
 
 const char* NodeStateName(const FileNode& node) {
     switch (NodeKind(node)) {
-    case kDeletedFile: return "deleted-file";
-    case kLiveFile: return "live-file";
-    case kDeletedDir: return "deleted-dir";
-    default: return "live-dir";
+        case kDeletedFile:
+            return "deleted-file";
+        case kLiveFile:
+            return "live-file";
+        case kDeletedDir:
+            return "deleted-dir";
+        default:
+            return "live-dir";
     }
 }
 
@@ -80,15 +84,16 @@ std::string FormatNodeTime(uint32_t packed) {
     if (packed == 0) return "-";
     const CalendarTime t = UnpackTime(packed);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     return buf;
 }
 
-bool OpenAndReadPartition(const std::string& command, const std::string& image,
-                          uint32_t number, PartInfo& part) {
+bool OpenAndReadPartition(const std::string& command, const std::string& image, uint32_t number,
+                          PartInfo& part) {
     if (!FindImagePartition(Utf16FromUtf8(image), number, part)) {
-        std::fprintf(stderr, "kestrel-cli %s: '%s' has no partition %u (see kestrel-cli partitions)\n",
+        std::fprintf(stderr,
+                     "kestrel-cli %s: '%s' has no partition %u (see kestrel-cli partitions)\n",
                      command.c_str(), image.c_str(), number);
         return false;
     }

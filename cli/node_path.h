@@ -29,7 +29,7 @@ std::string FormatNodeTime(uint32_t packed);
 // Opens partition `number` of an image (0: the volume at LBA 0) and reads
 // its file system into part's node table. On failure prints why to stderr
 // (prefixed with command) and returns false.
-bool OpenAndReadPartition(const std::string& command, const std::string& image,
-                          uint32_t number, PartInfo& part);
+bool OpenAndReadPartition(const std::string& command, const std::string& image, uint32_t number,
+                          PartInfo& part);
 
 }  // namespace kestrel::cli

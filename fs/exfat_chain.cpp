@@ -38,9 +38,7 @@ std::vector<uint32_t> Walk(const ExfatGeometry& g, uint32_t firstCluster, uint64
 
 }  // namespace
 
-uint32_t ExfatFatEntry(const ExfatTables& t, uint32_t c) {
-    return t.fat.U32(size_t(c) * 4);
-}
+uint32_t ExfatFatEntry(const ExfatTables& t, uint32_t c) { return t.fat.U32(size_t(c) * 4); }
 
 bool ExfatClusterAllocated(const ExfatTables& t, uint32_t c) {
     if (c < kExfatFirstCluster) return false;

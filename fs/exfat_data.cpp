@@ -40,8 +40,8 @@ std::vector<Extent> ExtentsOf(const ExfatGeometry& g, const std::vector<uint32_t
     return extents;
 }
 
-bool ReadExtent(SectorSource& src, const ExfatGeometry& g, uint32_t firstCluster,
-                uint32_t clusters, uint8_t* out) {
+bool ReadExtent(SectorSource& src, const ExfatGeometry& g, uint32_t firstCluster, uint32_t clusters,
+                uint8_t* out) {
     return ReadSectors(src, clusters * g.sectorsPerCluster, out, g.ClusterLba(firstCluster));
 }
 
@@ -69,12 +69,10 @@ std::vector<uint32_t> ExfatNodeClusters(const PartInfo& part, const ExfatGeometr
         return ExfatFileClusters(g, ExfatTables{}, node.firstCluster, node.size, true, false);
     const bool contiguous = (node.flags & kFlagExfatNoFatChain) != 0;
     const bool deleted = (node.flags & kFlagInUse) == 0;
-    return ExfatFileClusters(g, TablesOf(part), node.firstCluster, node.size, contiguous,
-                             deleted);
+    return ExfatFileClusters(g, TablesOf(part), node.firstCluster, node.size, contiguous, deleted);
 }
 
-bool ReadExfatFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes,
-                       uint8_t* buffer) {
+bool ReadExfatFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, uint8_t* buffer) {
     ScopedSource src;
     if (!OpenSourceFromPart(part, *src)) {
         std::fill_n(buffer, std::min<uint64_t>(maxBytes, node.size), uint8_t(0));
@@ -117,8 +115,7 @@ bool ExportExfatFile(OutputFile& out, PartInfo& part, ScanState& state, const Fi
 }
 
 bool ExportExfatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, ScanState& state,
-                         const FileNode& node, ProgressSnapshot& progress,
-                         ReadErrorPolicy policy) {
+                         const FileNode& node, ProgressSnapshot& progress, ReadErrorPolicy policy) {
     ExfatGeometry g;
     if (IsDirectory(node) || !ExfatGeometryOf(part, g)) return Fail(out, policy);
     std::vector<uint32_t> list;
@@ -146,8 +143,7 @@ bool ExportExfatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Sca
             }
         }
         if (state.load() == kScanStopRequested) return Fail(out, policy);
-        const uint64_t n =
-            std::min<uint64_t>(uint64_t(good) * g.clusterBytes, node.size - written);
+        const uint64_t n = std::min<uint64_t>(uint64_t(good) * g.clusterBytes, node.size - written);
         if (!out.Write(chunk.data(), size_t(n))) return Fail(out, policy);
         written += n;
         if (progress.phase == kPhaseExport) {

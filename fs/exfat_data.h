@@ -30,8 +30,7 @@ std::vector<uint32_t> ExfatNodeClusters(const PartInfo& part, const ExfatGeometr
 // The first min(maxBytes, size) bytes of a file into buffer (preview).
 // False when the file's clusters cannot be listed far enough or a read
 // fails; the buffer then holds zeros where nothing could be read.
-bool ReadExfatFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes,
-                       uint8_t* buffer);
+bool ReadExfatFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, uint8_t* buffer);
 bool ReadExfatFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node,
                            uint32_t maxBytes, uint8_t* buffer);
 
@@ -44,7 +43,6 @@ bool ExportExfatFile(OutputFile& out, PartInfo& part, ScanState& state, const Fi
                      ProgressSnapshot& progress, ReadErrorPolicy policy);
 // The same over an already open source (tests inject read faults through it).
 bool ExportExfatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, ScanState& state,
-                         const FileNode& node, ProgressSnapshot& progress,
-                         ReadErrorPolicy policy);
+                         const FileNode& node, ProgressSnapshot& progress, ReadErrorPolicy policy);
 
 }  // namespace kestrel

@@ -45,45 +45,45 @@ std::vector<ExfatEntrySet> ParseExfatEntrySets(ByteView entries, uint64_t maxEnt
         const uint8_t type = e.U8(0);
         if (type == kExfatEndOfDirectory) break;
         switch (type) {
-        case kExfatFileEntry:
-        case kExfatDeletedFileEntry:
-            open = OpenSet{};
-            open.active = true;
-            open.expected = e.U8(1);
-            open.set.live = type == kExfatFileEntry;
-            open.set.attributes = e.U16(4);
-            open.set.created = EntryTime(e, 8);
-            open.set.modified = EntryTime(e, 12);
-            break;
-        case kExfatStreamEntry:
-        case kExfatDeletedStreamEntry:
-            if (!open.active) break;
-            open.set.hasStream = true;
-            open.set.noFatChain = (e.U8(1) & kExfatStreamNoFatChain) != 0;
-            open.nameLength = e.U8(3);
-            open.set.validLength = e.U64(8);
-            open.set.firstCluster = e.U32(0x14);
-            if (open.expected > 0) --open.expected;
-            break;
-        case kExfatNameEntry:
-        case kExfatDeletedNameEntry: {
-            if (!open.active) break;
-            AppendNameChars(open, e);
-            if (open.expected > 1) {
-                --open.expected;
+            case kExfatFileEntry:
+            case kExfatDeletedFileEntry:
+                open = OpenSet{};
+                open.active = true;
+                open.expected = e.U8(1);
+                open.set.live = type == kExfatFileEntry;
+                open.set.attributes = e.U16(4);
+                open.set.created = EntryTime(e, 8);
+                open.set.modified = EntryTime(e, 12);
+                break;
+            case kExfatStreamEntry:
+            case kExfatDeletedStreamEntry:
+                if (!open.active) break;
+                open.set.hasStream = true;
+                open.set.noFatChain = (e.U8(1) & kExfatStreamNoFatChain) != 0;
+                open.nameLength = e.U8(3);
+                open.set.validLength = e.U64(8);
+                open.set.firstCluster = e.U32(0x14);
+                if (open.expected > 0) --open.expected;
+                break;
+            case kExfatNameEntry:
+            case kExfatDeletedNameEntry: {
+                if (!open.active) break;
+                AppendNameChars(open, e);
+                if (open.expected > 1) {
+                    --open.expected;
+                    break;
+                }
+                // The last expected name entry completes the set.
+                open.active = false;
+                ExfatEntrySet& s = open.set;
+                // The stream's name length is exact; characters past it are padding.
+                if (open.nameLength != 0 && s.name.size() > open.nameLength)
+                    s.name.resize(open.nameLength);
+                if (!s.name.empty()) sets.push_back(std::move(s));
                 break;
             }
-            // The last expected name entry completes the set.
-            open.active = false;
-            ExfatEntrySet& s = open.set;
-            // The stream's name length is exact; characters past it are padding.
-            if (open.nameLength != 0 && s.name.size() > open.nameLength)
-                s.name.resize(open.nameLength);
-            if (!s.name.empty()) sets.push_back(std::move(s));
-            break;
-        }
-        default:
-            break;
+            default:
+                break;
         }
     }
     return sets;

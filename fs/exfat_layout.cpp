@@ -4,8 +4,7 @@ namespace kestrel {
 
 bool HasExfatSignature(ByteView boot) { return boot.Equals(3, "EXFAT", 5); }
 
-bool ParseExfatGeometry(ByteView boot, uint64_t startLba, bool heapIsAbsolute,
-                        ExfatGeometry& g) {
+bool ParseExfatGeometry(ByteView boot, uint64_t startLba, bool heapIsAbsolute, ExfatGeometry& g) {
     if (!boot.Has(0, 0x70)) return false;
     g = ExfatGeometry{};
     const uint32_t fatOffset = boot.U32(0x50);

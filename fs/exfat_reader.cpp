@@ -6,9 +6,9 @@
 
 #include "app/guarded_memory.h"
 #include "fs/exfat_chain.h"
+#include "fs/exfat_data.h"
 #include "fs/exfat_entries.h"
 #include "fs/exfat_layout.h"
-#include "fs/exfat_data.h"
 #include "fs/file_node.h"
 #include "storage/sector_source.h"
 

@@ -119,12 +119,13 @@ TEST_P(LsCatTest, LsListsEveryManifestLine) {
         auto [from, to] = listed.equal_range(m.path);
         for (auto it = from; it != to && !found; ++it) {
             const Line& l = it->second;
-            found = l.state == m.state &&
-                    (m.IsDir() || (l.size == m.size && l.modified == m.modified));
+            found =
+                l.state == m.state && (m.IsDir() || (l.size == m.size && l.modified == m.modified));
         }
         std::string seen;
         for (auto it = from; it != to; ++it)
-            seen += " [" + it->second.state + " " + it->second.size + " " + it->second.modified + "]";
+            seen +=
+                " [" + it->second.state + " " + it->second.size + " " + it->second.modified + "]";
         EXPECT_TRUE(found) << m.state << " " << m.size << " " << m.modified << " " << m.path
                            << "; listed:" << (seen.empty() ? " nothing" : seen);
     }

@@ -1,4 +1,6 @@
 // Entry-set parsing and cluster lists, over hand-built buffers.
+#include "fs/exfat_entries.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +8,6 @@
 
 #include "app/packed_time.h"
 #include "fs/exfat_chain.h"
-#include "fs/exfat_entries.h"
 #include "platform/bytes.h"
 
 namespace kestrel {
@@ -19,9 +20,9 @@ Entry FileEntry(uint8_t type, uint8_t secondaries, uint16_t attributes) {
     e[0] = type;
     e[1] = secondaries;
     StoreU16(&e[4], attributes);
-    StoreU16(&e[8], uint16_t((10 << 11) | (20 << 5) | 15));    // 10:20:30
+    StoreU16(&e[8], uint16_t((10 << 11) | (20 << 5) | 15));  // 10:20:30
     StoreU16(&e[10], uint16_t(((2019 - 1980) << 9) | (10 << 5) | 1));
-    StoreU16(&e[12], uint16_t((23 << 11) | (59 << 5) | 29));   // 23:59:58
+    StoreU16(&e[12], uint16_t((23 << 11) | (59 << 5) | 29));  // 23:59:58
     StoreU16(&e[14], uint16_t(((2020 - 1980) << 9) | (12 << 5) | 31));
     return e;
 }
@@ -57,9 +58,9 @@ std::vector<ExfatEntrySet> Parse(const std::vector<uint8_t>& buf, uint64_t max =
 
 TEST(ExfatEntrySets, LiveSetWithTwoNameEntries) {
     const std::u16string name = u"abcdefghijklmnopqrstuvwxyz0123";  // 30 characters
-    auto sets = Parse(Join({FileEntry(0x85, 3, 0x20), StreamEntry(0xC0, 0x03, 30, 7, 1234),
-                            NameEntry(0xC1, name.substr(0, 15)),
-                            NameEntry(0xC1, name.substr(15))}));
+    auto sets =
+        Parse(Join({FileEntry(0x85, 3, 0x20), StreamEntry(0xC0, 0x03, 30, 7, 1234),
+                    NameEntry(0xC1, name.substr(0, 15)), NameEntry(0xC1, name.substr(15))}));
     ASSERT_EQ(sets.size(), 1u);
     const ExfatEntrySet& s = sets[0];
     EXPECT_TRUE(s.live);
@@ -112,12 +113,14 @@ TEST(ExfatEntrySets, MalformedSequences) {
          Join({FileEntry(0x85, 0, 0), NameEntry(0xC1, u"zero"), NameEntry(0xC1, u"more")}),
          {u"zero"}},
         {"the stream's name length cuts padding",
-         Join({file, StreamEntry(0xC0, 0, 3, 5, 10), NameEntry(0xC1, u"abcdef")}), {u"abc"}},
+         Join({file, StreamEntry(0xC0, 0, 3, 5, 10), NameEntry(0xC1, u"abcdef")}),
+         {u"abc"}},
         {"a set with an empty name is dropped", Join({file, stream, NameEntry(0xC1, u"")}), {}},
-        {"a huge secondary count never completes", Join({FileEntry(0x85, 255, 0), stream,
-                                                         NameEntry(0xC1, u"x")}),
+        {"a huge secondary count never completes",
+         Join({FileEntry(0x85, 255, 0), stream, NameEntry(0xC1, u"x")}),
          {}},
-        {"a trailing partial entry is not read", [&] {
+        {"a trailing partial entry is not read",
+         [&] {
              auto b = Join({file, stream, NameEntry(0xC1, u"whole")});
              b.push_back(0x85);
              return b;
@@ -146,8 +149,7 @@ TEST(ExfatEntrySets, NameStopsAt260Characters) {
 
 TEST(ExfatEntrySets, EntryLimitIsHonoured) {
     auto buf = Join({FileEntry(0x85, 2, 0), StreamEntry(0xC0, 0, 0, 5, 1), NameEntry(0xC1, u"a"),
-                     FileEntry(0x85, 2, 0), StreamEntry(0xC0, 0, 0, 5, 1),
-                     NameEntry(0xC1, u"b")});
+                     FileEntry(0x85, 2, 0), StreamEntry(0xC0, 0, 0, 5, 1), NameEntry(0xC1, u"b")});
     EXPECT_EQ(Parse(buf, 3).size(), 1u);
     EXPECT_EQ(Parse(buf, 5).size(), 1u);
     EXPECT_EQ(Parse(buf, 6).size(), 2u);

@@ -1,6 +1,8 @@
 // The exFAT reader over the fixture made by tests/data/exfat/make_exfat.sh:
 // the tree against the manifest, data read back, read-error policies, stop
 // requests, and a table of corruptions.
+#include "fs/exfat_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +17,6 @@
 #include "app/packed_time.h"
 #include "app/progress.h"
 #include "fs/exfat_data.h"
-#include "fs/exfat_reader.h"
 #include "fs/file_node.h"
 #include "platform/output_file.h"
 #include "platform/wide_text.h"
@@ -106,8 +107,8 @@ const char* StateOf(const FileNode& n) {
 std::string TimeText(uint32_t packed) {
     CalendarTime t = UnpackTime(packed);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     return buf;
 }
 
@@ -357,8 +358,7 @@ TEST(ExfatReader, FoundDirectoryPartitionReadsWithoutFat) {
     ASSERT_NE(found, nullptr);
     Exported e = Export(part, *found, kKeepPartial);
     EXPECT_TRUE(e.ok);
-    EXPECT_EQ(Sha256Of(e.path),
-              "82ebe0e009d625d727cd390f13c3e1621043625a1e312aed67b146759d80f2de");
+    EXPECT_EQ(Sha256Of(e.path), "82ebe0e009d625d727cd390f13c3e1621043625a1e312aed67b146759d80f2de");
     FreeTable(part);
 }
 
@@ -435,7 +435,8 @@ TEST(ExfatReader, CorruptedImagesNeverCrash) {
 
     int serial = 0;
     for (const Case& c : cases) {
-        const std::string copy = test::FixtureCopy(kImage, "exfat-corrupt" + std::to_string(serial++));
+        const std::string copy =
+            test::FixtureCopy(kImage, "exfat-corrupt" + std::to_string(serial++));
         {
             std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
             f.seekp(long(c.offset));
@@ -444,10 +445,18 @@ TEST(ExfatReader, CorruptedImagesNeverCrash) {
         ReadPart r(copy);
         const size_t n = r.Paths().size();
         switch (c.outcome) {
-        case kFails: EXPECT_FALSE(r.ok) << c.what; break;
-        case kFewer: EXPECT_LT(n, total) << c.what; break;
-        case kSame: EXPECT_EQ(n, total) << c.what; break;
-        case kReads: EXPECT_TRUE(r.ok) << c.what; break;
+            case kFails:
+                EXPECT_FALSE(r.ok) << c.what;
+                break;
+            case kFewer:
+                EXPECT_LT(n, total) << c.what;
+                break;
+            case kSame:
+                EXPECT_EQ(n, total) << c.what;
+                break;
+            case kReads:
+                EXPECT_TRUE(r.ok) << c.what;
+                break;
         }
         // Whatever was read can be exported without harm.
         for (auto& [path, node] : r.Paths()) {
@@ -481,9 +490,15 @@ TEST(ExfatReader, RandomDamageToMetadataNeverCrashes) {
         for (int k = 0; k < 24; ++k) {
             size_t off;
             switch (next() % 4) {
-            case 0: off = 0x40 + next() % 0x30; break;
-            case 1: off = fat + next() % 512; break;
-            default: off = heap + next() % (128 * 1024); break;
+                case 0:
+                    off = 0x40 + next() % 0x30;
+                    break;
+                case 1:
+                    off = fat + next() % 512;
+                    break;
+                default:
+                    off = heap + next() % (128 * 1024);
+                    break;
             }
             damaged[off] = uint8_t(next());
         }
