@@ -39,15 +39,15 @@ bool IsFat32Type(uint8_t t) { return t == 0x0B || t == 0x0C || t == 0x1B || t ==
 
 bool IsNtfsBoot(const uint8_t* sector) {
     const ByteView s = Sector(sector);
-    return HasSignature(s) && HasJump(s) && ValidBytesPerSector(s) &&
-           ValidSectorsPerCluster(s) && FixedMediaAndGeometry(s) && s.U8(64) == 0xF6;
+    return HasSignature(s) && HasJump(s) && ValidBytesPerSector(s) && ValidSectorsPerCluster(s) &&
+           FixedMediaAndGeometry(s) && s.U8(64) == 0xF6;
 }
 
 bool IsFat16Boot(const uint8_t* sector) {
     const ByteView s = Sector(sector);
-    return HasSignature(s) && HasJump(s) && ValidBytesPerSector(s) &&
-           ValidSectorsPerCluster(s) && FixedMediaAndGeometry(s) && ValidFatCount(s) &&
-           s.Equals(54, "FAT1", 4) && s.U8(58) == '6';
+    return HasSignature(s) && HasJump(s) && ValidBytesPerSector(s) && ValidSectorsPerCluster(s) &&
+           FixedMediaAndGeometry(s) && ValidFatCount(s) && s.Equals(54, "FAT1", 4) &&
+           s.U8(58) == '6';
 }
 
 bool IsFat32Boot(const uint8_t* sector) {
@@ -117,11 +117,16 @@ uint32_t IdentifyVolumeFs(SectorSource& src, PartInfo& part, uint64_t baseLba) {
 
 const char16_t* FsNameForKind(uint32_t fsKind) {
     switch (fsKind) {
-    case kFsNtfs: return u"NTFS";
-    case kFsFat16: return u"FAT16";
-    case kFsFat32: return u"FAT32";
-    case kFsExfat: return u"exFat";
-    default: return u"";
+        case kFsNtfs:
+            return u"NTFS";
+        case kFsFat16:
+            return u"FAT16";
+        case kFsFat32:
+            return u"FAT32";
+        case kFsExfat:
+            return u"exFat";
+        default:
+            return u"";
     }
 }
 

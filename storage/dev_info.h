@@ -9,12 +9,12 @@
 namespace kestrel {
 
 struct DevInfo {
-    uint32_t index = 0;        // disk number for disks, 0 for volumes
-    WString name;              // disk description (disks) / containing disk's name (volumes)
-    WString description;       // disk description / volume display name
-    WString devicePath;        // the disk's device (a volume's containing disk)
-    WString volumePath;        // the volume's own device; empty for disks
-    uint32_t isUsb = 0;        // USB bus (disks) / removable drive (volumes)
+    uint32_t index = 0;   // disk number for disks, 0 for volumes
+    WString name;         // disk description (disks) / containing disk's name (volumes)
+    WString description;  // disk description / volume display name
+    WString devicePath;   // the disk's device (a volume's containing disk)
+    WString volumePath;   // the volume's own device; empty for disks
+    uint32_t isUsb = 0;   // USB bus (disks) / removable drive (volumes)
     uint64_t startLba = 0;
     uint64_t sizeSectors = 0;
     uint64_t deviceSectors = 0;

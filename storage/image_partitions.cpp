@@ -80,7 +80,8 @@ bool ReadGptAt(uint64_t headerLba, ImageContext& img, std::vector<PartInfo>& out
     const uint64_t bytes = uint64_t(h.entryCount) * h.entryBytes;
     if (bytes == 0 || bytes > kMaxGptArrayBytes) return false;
     const uint32_t arraySectors = uint32_t((bytes + kSectorSize - 1) / kSectorSize);
-    if (h.entriesLba < 1 || h.entriesLba >= img.sectors || arraySectors > img.sectors - h.entriesLba)
+    if (h.entriesLba < 1 || h.entriesLba >= img.sectors ||
+        arraySectors > img.sectors - h.entriesLba)
         return false;
     auto* array = static_cast<uint8_t*>(GuardedAlloc(arraySectors * kSectorSize, __LINE__));
     const bool read = ReadSectors(img.src, arraySectors, array, h.entriesLba);

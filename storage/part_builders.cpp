@@ -24,8 +24,7 @@ PartInfo BuildPartFromDevInfo(const DevInfo& dev) {
     return part;
 }
 
-bool BuildPartFromEntry(const uint8_t* entry, uint64_t baseLba, SectorSource& src,
-                        PartInfo& part) {
+bool BuildPartFromEntry(const uint8_t* entry, uint64_t baseLba, SectorSource& src, PartInfo& part) {
     const ByteView e(entry, 16);
     part.isActive = e.U8(0) == 0x80 ? 1 : 0;
     part.partType = e.U8(4);
@@ -40,11 +39,18 @@ bool BuildPartFromEntry(const uint8_t* entry, uint64_t baseLba, SectorSource& sr
     part.fsKind = FsKindFromPartType(part.partType, part.bootSector);
     SetSerialFromBoot(part);
     switch (part.fsKind) {
-    case kFsNtfs: ReadNtfsVolumeLabel(part, src); break;
-    case kFsFat16:
-    case kFsFat32: ReadFatLabel(part, src); break;
-    case kFsExfat: ReadExfatLabel(part, src); break;
-    default: break;
+        case kFsNtfs:
+            ReadNtfsVolumeLabel(part, src);
+            break;
+        case kFsFat16:
+        case kFsFat32:
+            ReadFatLabel(part, src);
+            break;
+        case kFsExfat:
+            ReadExfatLabel(part, src);
+            break;
+        default:
+            break;
     }
     if (part.label.empty()) part.label = kDefaultLabel;
     return true;

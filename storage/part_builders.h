@@ -19,8 +19,7 @@ PartInfo BuildPartFromDevInfo(const DevInfo& dev);
 // entry: the 16 bytes of a partition-table entry; baseLba: LBA of the table
 // that holds it (its start field is relative to that). part must be fresh.
 // False when the partition's first sector cannot be read.
-bool BuildPartFromEntry(const uint8_t* entry, uint64_t baseLba, SectorSource& src,
-                        PartInfo& part);
+bool BuildPartFromEntry(const uint8_t* entry, uint64_t baseLba, SectorSource& src, PartInfo& part);
 
 PartInfo BuildPartFromNtfsBoot(const uint8_t* boot, uint64_t startLba, SectorSource& src);
 PartInfo BuildPartFromFatBoot(const uint8_t* boot, uint64_t startLba, SectorSource& src);

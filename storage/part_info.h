@@ -46,7 +46,7 @@ struct PartInfo {
     uint8_t* allocMap = nullptr;
     uint32_t allocMapBytes = 0;
     uint32_t serial = 0;
-    WString diskName;    // also the device identity of the scan-state file
+    WString diskName;  // also the device identity of the scan-state file
     WString diskDesc;
     WString devicePath;  // what OpenSourceFromPart opens: a disk device or an image file
     WString volumePath;  // the partition's own device when it has one, else empty

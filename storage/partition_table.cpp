@@ -32,7 +32,7 @@ std::vector<GptPartition> ParseGptEntries(ByteView array, uint32_t entryCount,
     if (entryBytes < 128) return out;
     for (uint64_t i = 0; i < entryCount; ++i) {
         const ByteView e = array.Sub(size_t(i * entryBytes), entryBytes);
-        if (e.empty()) break;  // the array ends early
+        if (e.empty()) break;                          // the array ends early
         if (e.U64(0) == 0 && e.U64(8) == 0) continue;  // unused slot
         GptPartition p;
         p.firstLba = e.U64(32);

@@ -24,7 +24,7 @@ inline const uint8_t* MbrEntry(const uint8_t* sector, int slot) {
 
 struct MbrSlot {
     uint8_t type = 0;
-    uint32_t start = 0;   // relative to the table's base
+    uint32_t start = 0;  // relative to the table's base
     uint32_t length = 0;
 };
 MbrSlot ParseMbrSlot(const uint8_t* entry);
@@ -43,7 +43,6 @@ struct GptPartition {
     uint64_t lastLba = 0;  // inclusive
 };
 // The used entries (non-zero type GUID, first <= last) of an entry array.
-std::vector<GptPartition> ParseGptEntries(ByteView array, uint32_t entryCount,
-                                          uint32_t entryBytes);
+std::vector<GptPartition> ParseGptEntries(ByteView array, uint32_t entryCount, uint32_t entryBytes);
 
 }  // namespace kestrel

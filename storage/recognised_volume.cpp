@@ -7,23 +7,24 @@ namespace kestrel {
 
 void FillRecognisedVolume(PartInfo& part, SectorSource& deviceSrc) {
     switch (part.fsKind) {
-    case kFsNtfs:
-        ReadNtfsVolumeLabel(part, deviceSrc);
-        part.partType = 0x07;
-        break;
-    case kFsFat16:
-        ReadFatLabel(part, deviceSrc);
-        part.partType = 0x06;
-        break;
-    case kFsFat32:
-        ReadFatLabel(part, deviceSrc);
-        part.partType = 0x0B;
-        break;
-    case kFsExfat:
-        ReadExfatLabel(part, deviceSrc);
-        part.partType = 0x07;
-        break;
-    default: return;
+        case kFsNtfs:
+            ReadNtfsVolumeLabel(part, deviceSrc);
+            part.partType = 0x07;
+            break;
+        case kFsFat16:
+            ReadFatLabel(part, deviceSrc);
+            part.partType = 0x06;
+            break;
+        case kFsFat32:
+            ReadFatLabel(part, deviceSrc);
+            part.partType = 0x0B;
+            break;
+        case kFsExfat:
+            ReadExfatLabel(part, deviceSrc);
+            part.partType = 0x07;
+            break;
+        default:
+            return;
     }
     part.fsName = FsNameForKind(part.fsKind);
     SetSerialFromBoot(part);

@@ -46,8 +46,7 @@ int64_t PReadAll(const SectorSource& src, uint8_t* buffer, uint32_t byteCount, u
     }
     uint32_t done = 0;
     while (done < byteCount) {
-        const ssize_t n =
-            ::pread(src.fd, buffer + done, byteCount - done, off_t(offset + done));
+        const ssize_t n = ::pread(src.fd, buffer + done, byteCount - done, off_t(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;

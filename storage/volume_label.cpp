@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/guarded_memory.h"
-#include "storage/ansi_text.h"
+#include "platform/codepage.h"
 #include "storage/ntfs_fixup.h"
 
 namespace kestrel {
@@ -35,7 +35,7 @@ bool ParseFatLabelEntry(const uint8_t* sector, WString& label) {
     if (!(attr & kAttrVolumeLabel) || (attr & kAttrLongName) == kAttrLongName) return false;
     size_t n = 11;
     while (n > 0 && (sector[n - 1] == ' ' || sector[n - 1] == 0)) --n;
-    label = WideFromAnsiBytes(sector, n);
+    label = WideFromAnsi(std::string_view(reinterpret_cast<const char*>(sector), n));
     return true;
 }
 
@@ -45,7 +45,8 @@ bool ParseExfatLabel(ByteView directory, WString& label) {
         const uint8_t count = directory.U8(off + 1);
         if (count >= 16) continue;
         label.clear();
-        for (uint8_t i = 0; i < count; ++i) label.push_back(char16_t(directory.U16(off + 2 + 2 * i)));
+        for (uint8_t i = 0; i < count; ++i)
+            label.push_back(char16_t(directory.U16(off + 2 + 2 * i)));
         return true;
     }
     return false;

@@ -20,7 +20,10 @@ Verdicts Judge(const std::vector<uint8_t>& s) {
 }
 
 TEST(BootSectorTest, RealBootSectorsPassOnlyTheirOwnTest) {
-    struct Case { const char* name; Verdicts want; } cases[] = {
+    struct Case {
+        const char* name;
+        Verdicts want;
+    } cases[] = {
         {"ntfs", {true, false, false, false}},
         {"fat16", {false, true, false, false}},
         {"fat32", {false, false, true, false}},
@@ -48,7 +51,7 @@ TEST(BootSectorTest, CorruptionTable) {
         bool pass;
     } cases[] = {
         {"ntfs", 510, {0x55, 0xAB}, IsNtfsBoot, false},
-        {"ntfs", 0, {0xE9}, IsNtfsBoot, true},         // byte 2 is still 0x90
+        {"ntfs", 0, {0xE9}, IsNtfsBoot, true},  // byte 2 is still 0x90
         {"ntfs", 0, {0xE9, 0x52, 0x00}, IsNtfsBoot, false},
         {"ntfs", 11, {0x00, 0x03}, IsNtfsBoot, false},  // 768 bytes per sector
         {"ntfs", 11, {0x00, 0x10}, IsNtfsBoot, true},   // 4096
@@ -85,12 +88,16 @@ TEST(BootSectorTest, CorruptionTable) {
 
 TEST(BootSectorTest, TypeByteToKind) {
     const std::vector<uint8_t> ntfs = BootFixture("ntfs"), exfat = BootFixture("exfat");
-    struct Case { uint8_t type; bool exfatBoot; uint32_t kind; } cases[] = {
-        {0x04, false, kFsFat16}, {0x06, false, kFsFat16}, {0x0E, false, kFsFat16},
-        {0x14, false, kFsFat16}, {0x16, false, kFsFat16}, {0x1E, false, kFsFat16},
-        {0x0B, false, kFsFat32}, {0x0C, false, kFsFat32}, {0x1B, false, kFsFat32},
-        {0x1C, false, kFsFat32}, {0x07, false, kFsNtfs},  {0x07, true, kFsExfat},
-        {0x17, false, kFsNtfs},  {0x17, true, kFsNtfs},   {0x83, false, kFsUnknown},
+    struct Case {
+        uint8_t type;
+        bool exfatBoot;
+        uint32_t kind;
+    } cases[] = {
+        {0x04, false, kFsFat16},   {0x06, false, kFsFat16},  {0x0E, false, kFsFat16},
+        {0x14, false, kFsFat16},   {0x16, false, kFsFat16},  {0x1E, false, kFsFat16},
+        {0x0B, false, kFsFat32},   {0x0C, false, kFsFat32},  {0x1B, false, kFsFat32},
+        {0x1C, false, kFsFat32},   {0x07, false, kFsNtfs},   {0x07, true, kFsExfat},
+        {0x17, false, kFsNtfs},    {0x17, true, kFsNtfs},    {0x83, false, kFsUnknown},
         {0x05, false, kFsUnknown}, {0x00, true, kFsUnknown},
     };
     for (const Case& c : cases)
@@ -101,10 +108,14 @@ TEST(BootSectorTest, TypeByteToKind) {
 TEST(BootSectorTest, SerialComesFromTheFieldOfTheType) {
     const std::vector<uint8_t> fat16 = BootFixture("fat16"), fat32 = BootFixture("fat32"),
                                ntfs = BootFixture("ntfs"), exfat = BootFixture("exfat");
-    struct Case { const std::vector<uint8_t>* boot; uint8_t type; uint32_t kind; size_t at; } cases[] = {
-        {&fat16, 0x06, kFsFat16, 39}, {&fat16, 0x0E, kFsFat16, 39},
-        {&fat32, 0x0C, kFsFat32, 67}, {&ntfs, 0x07, kFsNtfs, 72},
-        {&ntfs, 0x17, kFsNtfs, 72},   {&exfat, 0x07, kFsExfat, 100},
+    struct Case {
+        const std::vector<uint8_t>* boot;
+        uint8_t type;
+        uint32_t kind;
+        size_t at;
+    } cases[] = {
+        {&fat16, 0x06, kFsFat16, 39},  {&fat16, 0x0E, kFsFat16, 39}, {&fat32, 0x0C, kFsFat32, 67},
+        {&ntfs, 0x07, kFsNtfs, 72},    {&ntfs, 0x17, kFsNtfs, 72},   {&exfat, 0x07, kFsExfat, 100},
         {&exfat, 0x00, kFsExfat, 100},  // records built from an exFAT boot sector have no type
     };
     for (const Case& c : cases) {
@@ -147,8 +158,14 @@ TEST_F(IdentifyVolumeFsTest, PrimaryBootSectors) {
 }
 
 TEST_F(IdentifyVolumeFsTest, BackupsWhenSectorZeroIsWiped) {
-    struct Case { const char* fixture; uint64_t at; uint32_t kind; } cases[] = {
-        {"fat32", 6, kFsFat32}, {"fat16", 6, kFsFat16}, {"ntfs", 199, kFsNtfs},
+    struct Case {
+        const char* fixture;
+        uint64_t at;
+        uint32_t kind;
+    } cases[] = {
+        {"fat32", 6, kFsFat32},
+        {"fat16", 6, kFsFat16},
+        {"ntfs", 199, kFsNtfs},
         {"exfat", 12, kFsExfat},
     };
     for (const Case& c : cases) {

@@ -4,9 +4,9 @@
 // volume fixtures at partition starts).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>

@@ -80,7 +80,8 @@ TEST(ImagePartitionsTest, HostileTablesEndTheWalkAndKeepTheRest) {
     } cases[] = {
         {"chain loops back to its first EBR",
          [](DiskImage& img) { img.MbrEntry(kEbr2, 1, 0x05, 0, 10000); }, 4},
-        {"chain loops to itself", [](DiskImage& img) { img.MbrEntry(kEbr2, 1, 0x05, 10240, 10); }, 4},
+        {"chain loops to itself", [](DiskImage& img) { img.MbrEntry(kEbr2, 1, 0x05, 10240, 10); },
+         4},
         {"next EBR beyond the image",
          [](DiskImage& img) { img.MbrEntry(kEbr2, 1, 0x05, 0x7FFFFFFF, 10); }, 4},
         {"primary entry past the end",
@@ -88,9 +89,12 @@ TEST(ImagePartitionsTest, HostileTablesEndTheWalkAndKeepTheRest) {
         {"logical entry past the end",
          [](DiskImage& img) { img.MbrEntry(kEbr2, 0, 0x07, 0xFFFFFF00u, 100); }, 3},
         {"second EBR without signature",
-         [](DiskImage& img) { img.Write(kEbr2 * 512 + 510, std::vector<uint8_t>{0, 0}); }, 3},
-        {"extended container at LBA 0",
-         [](DiskImage& img) { img.MbrEntry(0, 1, 0x05, 0, 100); }, 2},
+         [](DiskImage& img) {
+             img.Write(kEbr2 * 512 + 510, std::vector<uint8_t>{0, 0});
+         },
+         3},
+        {"extended container at LBA 0", [](DiskImage& img) { img.MbrEntry(0, 1, 0x05, 0, 100); },
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -158,8 +162,28 @@ TEST(ImagePartitionsTest, GptEntriesIdentifiedFromTheirBootSectors) {
     EXPECT_EQ(parts[2].entryKind, 2u);
 }
 
+TEST(ImagePartitionsTest, BackupGptHeaderServesWhenThePrimaryIsGone) {
+    DiskImage img("gpt_backup", kGptSectors);
+    WriteGpt(img);
+    // Move the header to the last sector; its array stays at LBA 2.
+    std::vector<uint8_t> header(512);
+    {
+        ScopedSource src;
+        ASSERT_TRUE(OpenSourcePath(Utf16FromUtf8(img.path()), *src));
+        ASSERT_TRUE(ReadSectors(*src, 1, header.data(), 1));
+    }
+    img.Write((kGptSectors - 1) * 512, header);
+    img.Write(512, std::vector<uint8_t>(512, 0));
+    const std::vector<PartInfo> parts = ListImagePartitions(Utf16FromUtf8(img.path()));
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(parts[2].label, u"恢复测试");
+}
+
 TEST(ImagePartitionsTest, HostileGptHeaders) {
-    struct Case { const char* what; uint32_t count, bytes; } cases[] = {
+    struct Case {
+        const char* what;
+        uint32_t count, bytes;
+    } cases[] = {
         {"entry array of 4 GiB", 0xFFFFFFFF, 128},
         {"entry size below 128", 128, 64},
         {"entry size not a multiple of 8", 128, 130},
@@ -194,6 +218,36 @@ TEST(ImagePartitionsTest, WipedBareNtfsFoundByItsBackup) {
     ASSERT_EQ(parts.size(), 1u);
     EXPECT_EQ(parts[0].fsKind, uint32_t(kFsNtfs));
     EXPECT_EQ(parts[0].label, u"恢复测试");
+}
+
+// Random bytes in the table sectors and where the chain and the GPT point:
+// listing must end, stay inside the image and never crash.
+TEST(ImagePartitionsTest, RandomTablesNeverCrash) {
+    uint64_t seed = 0x4B455354;
+    auto next = [&seed] {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return uint32_t(seed >> 33);
+    };
+    const uint64_t sectors = 4096;
+    for (int round = 0; round < 60; ++round) {
+        DiskImage img("random", sectors);
+        std::vector<uint8_t> sec(512);
+        for (int s = 0; s < 24; ++s) {
+            for (uint8_t& b : sec) b = uint8_t(next());
+            sec[510] = 0x55;
+            sec[511] = 0xAA;
+            if (s == 1 && round % 2) std::memcpy(sec.data(), "EFI PART", 8);
+            const uint64_t lba = s < 8 ? uint64_t(s) : next() % sectors;
+            img.Write(lba * 512, sec);
+        }
+        // Small, plausible starts so that chains and GPT arrays land on the random sectors.
+        for (int slot = 0; slot < 4; ++slot) {
+            const uint8_t types[] = {0x05, 0x0F, 0xEE, 0x07, 0x0B, 0x06, 0x00};
+            img.MbrEntry(0, slot, types[next() % 7], next() % 64, next() % 8192);
+        }
+        for (const PartInfo& p : ListImagePartitions(Utf16FromUtf8(img.path())))
+            EXPECT_LT(p.startLba, sectors);
+    }
 }
 
 TEST(ImagePartitionsTest, EmptyOrMissingImage) {

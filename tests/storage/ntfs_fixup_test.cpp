@@ -29,7 +29,12 @@ TEST(NtfsFixupTest, RestoresTheSectorTails) {
 }
 
 TEST(NtfsFixupTest, RejectsDamagedRecordsUnchanged) {
-    struct Case { const char* what; size_t offset; std::vector<uint8_t> bytes; size_t size; } cases[] = {
+    struct Case {
+        const char* what;
+        size_t offset;
+        std::vector<uint8_t> bytes;
+        size_t size;
+    } cases[] = {
         {"magic", 0, {'B', 'A', 'A', 'D'}, 1024},
         {"count too small", 6, {2, 0}, 1024},
         {"count too large", 6, {9, 0}, 1024},

@@ -37,8 +37,12 @@ struct OneVolumeDisk {
 
 TEST(BuildPartFromEntryTest, RecognisesEachFileSystemWithLabelAndSerial) {
     struct Case {
-        const char* fixture; uint8_t type; uint64_t sectors; uint32_t kind;
-        const char16_t* label; size_t serialAt;
+        const char* fixture;
+        uint8_t type;
+        uint64_t sectors;
+        uint32_t kind;
+        const char16_t* label;
+        size_t serialAt;
     } cases[] = {
         {"fat16", 0x06, 8192, kFsFat16, u"中文卷", 39},
         {"fat32", 0x0C, 69632, kFsFat32, u"KESTREL32", 67},

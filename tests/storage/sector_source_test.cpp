@@ -191,8 +191,11 @@ TEST_F(SectorSourceTest, FailedReopenLeavesSourceUnusable) {
 TEST(FaultMapTest, OverlapEdges) {
     FaultMap m;
     m.ranges = {{100, 200}, {300, 301}};
-    struct Case { uint64_t off, len; bool hit; } cases[] = {
-        {0, 100, false}, {0, 101, true}, {199, 1, true}, {200, 100, false},
+    struct Case {
+        uint64_t off, len;
+        bool hit;
+    } cases[] = {
+        {0, 100, false},  {0, 101, true},     {199, 1, true},  {200, 100, false},
         {200, 101, true}, {301, 1000, false}, {150, 0, false}, {UINT64_MAX - 5, 10, false},
     };
     for (const Case& c : cases) EXPECT_EQ(m.Overlaps(c.off, c.len), c.hit) << c.off << "+" << c.len;
