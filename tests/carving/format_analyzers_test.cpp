@@ -299,3 +299,27 @@ TEST(FormatAnalyzers, TypesWithoutAnalyzerStayUndecided) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(FormatAnalyzers, RetypedOfficeDocumentResumesInALaterWindow) {
+    // The walk names the workbook before it reaches the central directory;
+    // the pending find comes back under id 38 and must still be walked.
+    Bytes xlsx = LoadSample("sample.xlsx");
+    Bytes buffer((xlsx.size() + 0x10000) & ~size_t(511), 0);
+    std::copy(xlsx.begin(), xlsx.end(), buffer.begin());
+    SignatureFind find{};
+    find.typeId = 37;
+    find.startSector = 40;
+    const size_t firstPart = (xlsx.size() / 2) & ~size_t(511);
+    ASSERT_EQ(AnalyzeSignatureFind(buffer.data(), firstPart, find, 40), uint32_t(kFindPending));
+    EXPECT_EQ(find.typeId, 38u);
+    ASSERT_EQ(AnalyzeSignatureFind(buffer.data(), buffer.size(), find, 40),
+              uint32_t(kFindComplete));
+    EXPECT_EQ(find.typeId, 38u);
+    EXPECT_EQ(find.length, xlsx.size());
+}
+
+}  // namespace
+}  // namespace kestrel
