@@ -65,11 +65,19 @@ public:
           progress_(progress),
           resolve_(resolveClusters) {}
 
+    // Live directories are walked first, deleted ones afterwards: a deleted
+    // directory whose first cluster now belongs to a live directory would
+    // otherwise claim that directory's entries (the visited list lets only
+    // the first reader of a cluster have them) and leave the live one empty.
     void WalkRoot() {
         if (g_.fat32)
             WalkChain(g_.rootCluster, kRootNodeId, false, 0);
         else
             WalkFixedRoot();
+        for (size_t i = 0; i < deferred_.size() && !StopRequested(state_); ++i) {
+            const Deferred d = deferred_[i];
+            WalkChain(d.firstCluster, d.id, true, d.depth);
+        }
     }
 
 private:
@@ -128,9 +136,18 @@ private:
             if (!node || !IsDirectory(*node)) continue;
             // The table may grow while the subtree is read: copy what is needed.
             const uint32_t first = node->firstCluster;
-            WalkChain(first, id, true, depth + 1);
+            if (NodeKind(*node) == kDeletedDir)
+                deferred_.push_back({first, id, depth + 1});
+            else
+                WalkChain(first, id, true, depth + 1);
         }
     }
+
+    struct Deferred {
+        uint32_t firstCluster;
+        uint32_t id;
+        uint32_t depth;
+    };
 
     PartInfo& part_;
     const FatGeometry& g_;
@@ -138,6 +155,7 @@ private:
     ScanState& state_;
     ProgressSnapshot& progress_;
     bool resolve_;
+    std::vector<Deferred> deferred_;
 };
 
 }  // namespace

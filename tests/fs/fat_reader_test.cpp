@@ -301,6 +301,22 @@ TEST(FatReader, HostileFat16Volume) {
          },
          true,
          {}},
+        {"deleted directory claims a live directory's cluster",
+         [](Image& i) {
+             // scratch (read before reuse) gets a deleted directory entry
+             // whose first cluster is that of the live directory reuse.
+             const uint32_t reuse = i.EntryCluster(i.RootEntry("REUSE      "));
+             const uint64_t frag =
+                 i.FindEntry(i.EntryCluster(i.RootEntry("SCRATCH    ")), "\xE5RAG_A  BIN");
+             i.U8(frag + 11, 0x10);
+             i.SetEntryCluster(frag, reuse);
+         },
+         true,
+         [](PartInfo& p) {
+             const auto paths = test::ListPaths(p);
+             EXPECT_TRUE(paths.count("reuse/victim file.dat"));
+             EXPECT_FALSE(paths.count("scratch/!RAG_A.BIN/victim file.dat"));
+         }},
         {"file chain loops",
          [](Image& i) {
              const uint32_t c = i.EntryCluster(i.RootEntry("EXACT   BIN"));
