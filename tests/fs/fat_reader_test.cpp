@@ -8,6 +8,7 @@
 
 #include "fat_fixture_support.h"
 #include "fat_sha256.h"
+#include "fs/fat_cluster_resolution.h"
 #include "fs/fat_geometry.h"
 #include "storage/fault_map.h"
 
@@ -425,6 +426,36 @@ TEST(FatReader, OversizedFatCopyIsCut) {
     EXPECT_EQ(part.nodeCount, kRootNodeId + 1);  // an empty root
     FreeTable(part);
     std::remove(path.c_str());
+}
+
+// After a complete deep scan, deleted FAT32 entries go through first-cluster
+// resolution; on this volume every cluster number fits in 16 bits, so the
+// deleted files must still export to their original bytes.
+TEST(FatReader, FirstClusterResolutionAfterACompleteScan) {
+    const std::string image = test::FixturePath("fat32/fat32.img.gz");
+    PartInfo probe;
+    ASSERT_TRUE(test::LoadFatPart(image, probe));
+    const FatGeometry g = GeometryOf(probe);
+    std::vector<FatScanFind> finds;
+    ReadFatFixture plain(image);
+    ASSERT_TRUE(plain.ok);
+    for (uint32_t id = kRootNodeId + 1; id < plain.part.nodeCount; ++id) {
+        const FileNode* n = GetNode(plain.part, id);
+        if (n && g.IsDataCluster(n->firstCluster))
+            finds.push_back({g.ClusterLba(n->firstCluster), n->typeId});
+    }
+    SetFatScanFinds(finds);
+    ASSERT_TRUE(FatCompleteDeepScanAvailable());
+    ReadFatFixture resolved(image);
+    ClearFatScanFinds();
+    ASSERT_TRUE(resolved.ok);
+    for (const auto& m : test::ReadManifest("fat32/manifest.tsv")) {
+        if (m.sha == "-" || m.state != "deleted-file") continue;
+        SCOPED_TRACE(m.path);
+        const FileNode* n = resolved.Find(m.path);
+        ASSERT_NE(n, nullptr);
+        EXPECT_EQ(test::Sha256Hex(ExportNode(resolved.part, *n, kClearFile).bytes), m.sha);
+    }
 }
 
 }  // namespace
