@@ -1,6 +1,13 @@
 #include "scan/free_space.h"
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "fs/ntfs_mft.h"
+#include "fs/ntfs_runs.h"
 #include "platform/bytes.h"
+#include "storage/sector_source.h"
 
 namespace kestrel {
 namespace {
@@ -59,6 +66,39 @@ bool NtfsClusterSectors(const PartInfo& p, uint64_t& sectors) {
     return true;
 }
 
+// $Bitmap is MFT record 6: one bit per cluster, set when the cluster is in
+// use. Sparse runs and unreadable sectors read as zeros (free), so their
+// blocks are scanned rather than skipped.
+std::shared_ptr<std::vector<uint8_t>> ReadNtfsBitmap(const PartInfo& part, uint64_t spc) {
+    const uint64_t totalSectors = ByteView(part.bootSector, 512).U64(0x28);
+    const uint64_t clusters = totalSectors / spc + 1;
+    if (clusters > (uint64_t(1) << 32)) return nullptr;
+    ScopedSource src;
+    if (!OpenSourceFromPart(part, *src)) return nullptr;
+    const RunList runs = ReadMftRecordRuns(*src, part, 6);
+    if (runs.empty()) return nullptr;
+    auto bitmap = std::make_shared<std::vector<uint8_t>>(size_t((clusters + 7) / 8), 0);
+    const uint64_t wantSectors = (bitmap->size() + 511) / 512;
+    std::vector<uint8_t> chunk(1 << 20);
+    uint64_t doneSectors = 0;
+    for (const RunItem& r : runs) {
+        if (doneSectors >= wantSectors) break;
+        uint64_t n = r.sectors < wantSectors - doneSectors ? r.sectors : wantSectors - doneSectors;
+        for (uint64_t off = 0; off < n;) {
+            const uint32_t step = uint32_t(n - off < chunk.size() / 512 ? n - off : chunk.size() / 512);
+            if (!r.sparse) {
+                ReadSectors(*src, step, chunk.data(), r.startLba + off);
+                const size_t at = size_t((doneSectors + off) * 512);
+                const size_t len = std::min<size_t>(size_t(step) * 512, bitmap->size() - at);
+                std::copy(chunk.data(), chunk.data() + len, bitmap->data() + at);
+            }
+            off += step;
+        }
+        doneSectors += n;
+    }
+    return bitmap;
+}
+
 }  // namespace
 
 BlockAllocatedQuery MakeAllocationQuery(const PartInfo& part) {
@@ -75,17 +115,25 @@ BlockAllocatedQuery MakeAllocationQuery(const PartInfo& part) {
             return true;
         };
     }
-    if (part.fsKind == kFsNtfs && part.allocMap) {
+    if (part.fsKind == kFsNtfs) {
         uint64_t spc = 0;
         if (!NtfsClusterSectors(part, spc)) return {};
-        return [p, spc](uint64_t first, uint64_t last) {
-            if (last < p->startLba) return true;  // nothing of the volume in it
-            if (first < p->startLba) first = p->startLba;
-            const uint64_t c0 = (first - p->startLba) / spc;
-            const uint64_t c1 = (last - p->startLba) / spc;
+        std::shared_ptr<std::vector<uint8_t>> bitmap;
+        if (part.allocMap)
+            bitmap = std::make_shared<std::vector<uint8_t>>(part.allocMap,
+                                                            part.allocMap + part.allocMapBytes);
+        else
+            bitmap = ReadNtfsBitmap(part, spc);
+        if (!bitmap) return {};
+        const uint64_t start = part.startLba;
+        return [bitmap, start, spc](uint64_t first, uint64_t last) {
+            if (last < start) return true;  // nothing of the volume in it
+            if (first < start) first = start;
+            const uint64_t c0 = (first - start) / spc;
+            const uint64_t c1 = (last - start) / spc;
             for (uint64_t c = c0; c <= c1; ++c) {
-                if (c / 8 >= p->allocMapBytes) return false;
-                if (!(p->allocMap[c / 8] & (1u << (c % 8)))) return false;
+                if (c / 8 >= bitmap->size()) return false;
+                if (!((*bitmap)[size_t(c / 8)] & (1u << (c % 8)))) return false;
             }
             return true;
         };

@@ -6,11 +6,11 @@
 
 namespace kestrel {
 
-// Built from the allocation data the file-system reader left in the record:
-// the FAT copy (fsTable) of a FAT12/16/32 volume, or the NTFS cluster bitmap
-// (allocMap, one bit per cluster). exFAT volumes, a missing table and an
-// unknown cluster size give an empty query: every block is read. The record
-// must outlive the query.
+// Built from the allocation data of the volume: the FAT copy the reader left
+// in fsTable (FAT12/16/32), or the NTFS cluster bitmap ($Bitmap, read from
+// the device here unless allocMap already holds it). exFAT volumes, missing
+// allocation data and an unknown cluster size give an empty query: every
+// block is read. For FAT the record must outlive the query.
 BlockAllocatedQuery MakeAllocationQuery(const PartInfo& part);
 
 }  // namespace kestrel

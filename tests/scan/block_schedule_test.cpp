@@ -211,5 +211,35 @@ TEST(BlockSchedule, FreeSpaceOnlyQueuesBlocksWithAFreeCluster) {
     EXPECT_TRUE(Drain(none).empty());
 }
 
+TEST(BlockSchedule, NtfsFreeSpaceComesFromTheClusterBitmap) {
+    const std::vector<uint8_t> disk = test::ReadWholeFile(test::ScanDiskPath());
+    ASSERT_GE(disk.size(), test::kDiskSectors * 512);
+    PartInfo p = test::ImageRecord(test::ScanDiskPath(), test::kNtfsStart, test::kNtfsSize,
+                                   test::kDiskSectors);
+    p.fsKind = kFsNtfs;
+    std::memcpy(p.bootSector, disk.data() + test::kNtfsStart * 512, 512);
+    const ByteView boot(p.bootSector, 512);
+    const uint64_t mft = test::kNtfsStart + boot.U64(0x30) * boot.U8(13);
+
+    // $Bitmap read from the volume: the boot sector and the MFT are in use,
+    // the space after the last file is free.
+    const BlockAllocatedQuery q = MakeAllocationQuery(p);
+    ASSERT_TRUE(q);
+    EXPECT_TRUE(q(test::kNtfsStart, test::kNtfsStart + 15));
+    EXPECT_TRUE(q(mft, mft + 31));
+    // 4 KiB clusters; the fixture's files and the log file end before cluster 2048.
+    EXPECT_FALSE(q(test::kNtfsStart + 8 * 2100, test::kNtfsStart + 8 * 2200));
+
+    // A bitmap with every cluster in use leaves only the block that runs past
+    // the volume's end.
+    std::vector<uint8_t> full(test::kNtfsSize / boot.U8(13) / 8, 0xFF);
+    p.allocMap = full.data();
+    p.allocMapBytes = uint32_t(full.size());
+    ScanSchedule s;
+    Prepare(s, p, {}, 1, MakeAllocationQuery(p));
+    EXPECT_EQ(s.mode1Total, 1u);
+    EXPECT_EQ(Drain(s), (std::vector<uint64_t>{5}));
+}
+
 }  // namespace
 }  // namespace kestrel
