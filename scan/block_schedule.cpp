@@ -200,13 +200,14 @@ void FollowPointers(ScanSchedule& s, const FoundItem* items, size_t count,
         if (j - i > 3) {
             const FoundItem& first = items[i];
             uint64_t areaStart = 0;
-            if (FileRecordNameStartsWithMft(first)) {
-                if (mftStart && mftStart(first, areaStart)) PrioritiseBlock(s, areaStart);
-            } else {
-                uint32_t recordNumber = 0;
-                if (FileRecordNumber(first, recordNumber) &&
-                    first.lba > 2 * uint64_t(recordNumber))
-                    PrioritiseBlock(s, first.lba - 2 * uint64_t(recordNumber));
+            uint32_t recordNumber = 0;
+            if (FileRecordNameStartsWithMft(first) && mftStart) {
+                if (mftStart(first, areaStart)) PrioritiseBlock(s, areaStart);
+            } else if (FileRecordNumber(first, recordNumber) &&
+                       first.lba > 2 * uint64_t(recordNumber)) {
+                // Without the NTFS reader's answer a "$M" run is placed like
+                // any other: by its first record's number.
+                PrioritiseBlock(s, first.lba - 2 * uint64_t(recordNumber));
             }
         }
         i = j;

@@ -276,3 +276,47 @@ TEST(SectorClassifierCases, FileRecordOnTheLastSectorOfABlockIsReadWhole) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// Damaged copies of real structures: every classification and item must stay
+// inside its buffers (the sanitizer build checks) and agree with itself.
+TEST(SectorClassifierCases, DamagedStructuresNeverReadOutOfBounds) {
+    using namespace kestrel::test;
+    const ByteView boot(At(kNtfsStart), 512);
+    const uint64_t mft = kNtfsStart + boot.U64(0x30) * boot.U8(13);
+    std::vector<uint64_t> sources = {0, kExtStart, kFat32Start, kNtfsStart, kExfatStart,
+                                     kFat16Start, mft, mft + 10};
+    for (uint64_t l : Find(kNtfsStart, kNtfsSize, kCodeIndexBlock)) sources.push_back(l);
+    for (uint64_t l : Find(kExfatStart, kExfatSize, kCodeExfatDir)) sources.push_back(l);
+    for (uint64_t l : Find(kFat32Start, kFat32Size, kCodeFatDir)) sources.push_back(l);
+
+    uint64_t seed = 12345;
+    auto next = [&] { return seed = seed * 6364136223846793005ull + 1442695040888963407ull; };
+    // A small "block" whose data ends right after the structure, so walks
+    // that run on hit the end of the buffer.
+    std::vector<uint8_t> block(8192);
+    for (int round = 0; round < 4000; ++round) {
+        const uint64_t src = sources[next() % sources.size()];
+        std::memcpy(block.data(), At(src), block.size());
+        for (int k = 0, n = 1 + int(next() % 8); k < n; ++k) {
+            const size_t at = (next() >> 8) % 1024;
+            block[at] = uint8_t(next() >> 24);
+        }
+        const size_t bytes = 512 + (next() >> 16) % (block.size() - 511);
+        const uint32_t code = ClassifySector(block.data(), src);
+        ItemContext ctx;
+        ctx.blockData = block.data();
+        ctx.blockBytes = bytes;
+        ctx.blockLba = src;
+        std::optional<FoundItem> item = MakeItem(code, ctx);
+        if (item) {
+            EXPECT_EQ(item->type, code);
+            FreeItemPayload(*item);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
