@@ -5,9 +5,17 @@
 
 namespace kestrel {
 
+bool FixupFileRecord(uint8_t* record) {
+    const ByteView v(record, kNtfsRecordBytes);
+    const size_t usaOffset = v.U16(0x04);
+    const size_t usaCount = v.U16(0x06);
+    if (usaOffset > 510 || usaCount * 2 > 510 - usaOffset) return false;
+    return ApplyNtfsFixup(record, kNtfsRecordBytes);
+}
+
 bool ReadFileRecordAt(SectorSource& src, uint64_t lba, uint8_t* record) {
     if (!ReadSectors(src, 2, record, lba)) return false;
-    if (!ApplyNtfsFixup(record, kNtfsRecordBytes)) return false;
+    if (!FixupFileRecord(record)) return false;
     return HasFileSignature(ByteView(record, kNtfsRecordBytes));
 }
 

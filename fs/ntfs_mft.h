@@ -8,6 +8,11 @@
 
 namespace kestrel {
 
+// The update-sequence fix-up of a 1 KiB FILE record (false on a mismatch).
+// The sequence array's place is checked here first, so that no header value
+// can point the fix-up outside the record.
+bool FixupFileRecord(uint8_t* record1024);
+
 // Reads the two sectors of the record at lba and applies the fix-up. False
 // when the read fails, the fix-up does not match, or it is no FILE record.
 bool ReadFileRecordAt(SectorSource& src, uint64_t lba, uint8_t* record1024);

@@ -6,7 +6,6 @@
 #include "app/guarded_memory.h"
 #include "fs/file_node.h"
 #include "fs/ntfs_attributes.h"
-#include "storage/ntfs_fixup.h"
 #include "fs/ntfs_known_extents.h"
 #include "fs/ntfs_mft.h"
 #include "fs/ntfs_record.h"
@@ -102,7 +101,7 @@ bool ReadNtfsPartition(PartInfo& part, ScanState& state) {
             ReadSectors(*src, n, buffer, chunkLba);
             for (uint32_t k = 0; k + 2 <= n; k += 2) {
                 uint8_t* rec = buffer + size_t(k) * kSectorSize;
-                if (!ApplyNtfsFixup(rec, kNtfsRecordBytes)) continue;
+                if (!FixupFileRecord(rec)) continue;
                 FileNode node;
                 if (!ParseFileRecord(rec, part, node, false)) continue;
                 if (node.flags & kFlagResidentData) node.locationLba = chunkLba + k;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fs/ntfs_attributes.h"
-#include "storage/ntfs_fixup.h"
+#include "fs/ntfs_mft.h"
 
 namespace kestrel {
 
@@ -12,7 +12,7 @@ std::optional<FileRecordSummary> BuildFileRecordSummary(ByteView raw) {
     if (raw.size() < kNtfsRecordBytes) return std::nullopt;
     std::array<uint8_t, kNtfsRecordBytes> copy;
     std::memcpy(copy.data(), raw.data(), copy.size());
-    if (!ApplyNtfsFixup(copy.data(), copy.size())) return std::nullopt;
+    if (!FixupFileRecord(copy.data())) return std::nullopt;
     const ByteView rec(copy.data(), copy.size());
     if (!HasFileSignature(rec)) return std::nullopt;
 

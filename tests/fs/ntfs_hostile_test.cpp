@@ -115,6 +115,8 @@ TEST(NtfsHostile, DamagedVolumes) {
         {"record number past the table limit", {{"big.bin", 0, 0x2C, Le32(2000000)}}, true,
          "big.bin", kAbsent},
         {"fix-up mismatch", {{"big.bin", 0, 510, {0x55, 0x66}}}, true, "big.bin", kAbsent},
+        {"update sequence far past the record", {{"big.bin", 0, 0x04, {0x30, 0x66}}}, true,
+         "big.bin", kAbsent},
         {"run-list offset past the attribute", {{"big.bin", 0x80, 0x20, {0xFF, 0xFF}}}, true,
          "big.bin", kInPlace},
         {"directory naming itself as parent", {{"docs", 0x30, 0x18, Le32(docs)}}, true,

@@ -321,6 +321,8 @@ TEST(NtfsRecordSummary, Failures) {
         std::vector<uint8_t> bytes;
     } cases[] = {
         {"fix-up mismatch in the second sector", 1022, {0x12, 0x34}},
+        {"update sequence far past the record", 0x04, {0x30, 0x66}},
+        {"update sequence running off the first sector", 0x04, {0xFC, 0x01}},
         {"not a FILE record", 0, {'I', 'N', 'D', 'X'}},
         {"end marker before $STANDARD_INFORMATION", 0x38, {0xFF, 0xFF, 0xFF, 0xFF}},
         {"first attribute offset past the record", 0x14, {0xF0, 0x03}},
