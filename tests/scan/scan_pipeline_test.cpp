@@ -12,6 +12,7 @@
 #include "app/reports.h"
 #include "app/run_state.h"
 #include "scan/scan_session.h"
+#include "scan/scan_start.h"
 #include "storage/fault_map.h"
 #include "tests/scan/scan_test_util.h"
 
@@ -234,6 +235,22 @@ TEST(ScanPipeline, ReadErrorsAreCountedProcessedAsZerosAndReported) {
     EXPECT_EQ(ui.messages[0].find(u"发生了11次读磁盘错误，至少88(MB)数据读失败"), 6u);
     EXPECT_NE(ui.messages[0].find(u"\n可能是电脑、读卡器"), WString::npos);
     EXPECT_EQ(gReport, u"Disk scan error: 11 / 12");
+}
+
+TEST(ScanPipeline, FrontEndStartKeepsOneScanAtATime) {
+    RecordingUi ui;
+    const PartInfo part = ImageRecord(ScanDiskPath(), kFat16Start, kFat16Size, kDiskSectors);
+    kestrel::Run().RecoverMode = kModePartitionFiles;
+    ScanOptions o = OptionsForScan(part, kModePartitionFiles, false);
+    ScanState state{kScanPaused};
+    ASSERT_TRUE(StartScanOfRecord(part, o, state));
+    EXPECT_FALSE(StartScanOfRecord(part, o, state));  // still running (paused)
+    EXPECT_EQ(kestrel::Run().CurPartInfo.startLba, kFat16Start);
+    state = kScanRunning;
+    while (ScanThreadsRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(state.load(), kScanFinished);
+    const auto items = ItemsByLba(CurrentScan());
+    EXPECT_TRUE(HasItem(items, kFat16Start, kCodeFat16Boot));
 }
 
 TEST(ScanPipeline, UnopenableDeviceEndsTheScanStopped) {
