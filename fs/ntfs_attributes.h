@@ -34,9 +34,7 @@ struct NtfsAttribute {
     ByteView bytes;     // the whole attribute, header included
     bool NonResident() const { return bytes.U8(0x08) != 0; }
     // Resident value; empty when it does not lie inside the attribute.
-    ByteView ResidentValue() const {
-        return bytes.Sub(bytes.U16(0x14), bytes.U32(0x10));
-    }
+    ByteView ResidentValue() const { return bytes.Sub(bytes.U16(0x14), bytes.U32(0x10)); }
     // Non-resident mapping pairs: from the run-list offset to the attribute end.
     ByteView MappingPairs() const {
         const size_t off = bytes.U16(0x20);

@@ -91,9 +91,8 @@ bool ReadNtfsFileData(PartInfo& part, const FileNode& node, ScanState& state, ui
     return ReadNtfsFileDataFrom(*src, part, node, state, maxBytes, buffer, bytesRead);
 }
 
-bool ReadNtfsFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node,
-                          ScanState& state, uint32_t maxBytes, uint8_t* buffer,
-                          uint32_t* bytesRead) {
+bool ReadNtfsFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node, ScanState& state,
+                          uint32_t maxBytes, uint8_t* buffer, uint32_t* bytesRead) {
     if (bytesRead) *bytesRead = 0;
     if (!buffer) return false;
     if (node.flags & kFlagResidentData) {

@@ -30,9 +30,8 @@ bool ReadResidentData(SectorSource& src, const FileNode& node, std::vector<uint8
 // part way (the bytes before that are kept).
 bool ReadNtfsFileData(PartInfo& part, const FileNode& node, ScanState& state, uint32_t maxBytes,
                       uint8_t* buffer, uint32_t* bytesRead = nullptr);
-bool ReadNtfsFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node,
-                          ScanState& state, uint32_t maxBytes, uint8_t* buffer,
-                          uint32_t* bytesRead = nullptr);
+bool ReadNtfsFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& node, ScanState& state,
+                          uint32_t maxBytes, uint8_t* buffer, uint32_t* bytesRead = nullptr);
 
 // Writes the whole file to out, following the read-error policy, and sets its
 // times from the node. False when the file failed (read or write error under

@@ -19,9 +19,9 @@ enum FileRecordSummaryFlag : uint8_t {
 };
 
 struct FileRecordSummary {
-    uint32_t parentRecord = 0;  // low 32 bits of the parent reference
-    uint32_t recordNumber = 0;  // from the record header
-    WString name;               // at most 255 characters, never empty
+    uint32_t parentRecord = 0;     // low 32 bits of the parent reference
+    uint32_t recordNumber = 0;     // from the record header
+    WString name;                  // at most 255 characters, never empty
     std::vector<uint8_t> runList;  // mapping pairs of the first $DATA, 1..1023 bytes or none
     uint64_t size = 0;
     uint64_t allocatedSize = 0;

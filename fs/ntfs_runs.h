@@ -12,8 +12,8 @@ struct RunItem {
     int32_t delta = 0;      // cluster offset from the previous run's start
     uint64_t startLba = 0;  // absolute on the device, set by ResolveRuns
     uint64_t clusters = 0;
-    uint64_t sectors = 0;   // set by ResolveRuns
-    bool sparse = false;    // a pair without offset bytes: a hole that reads as zeros
+    uint64_t sectors = 0;  // set by ResolveRuns
+    bool sparse = false;   // a pair without offset bytes: a hole that reads as zeros
 };
 using RunList = std::vector<RunItem>;
 

@@ -138,7 +138,8 @@ TEST(NtfsReader, ReadErrorPolicies) {
         ReadErrorPolicy policy;
         bool ok;
         size_t size;
-    } cases[] = {{kClearFile, false, 0}, {kKeepPartial, false, 8192 * 512}, {kRecoverAll, true, n.size}};
+    } cases[] = {
+        {kClearFile, false, 0}, {kKeepPartial, false, 8192 * 512}, {kRecoverAll, true, n.size}};
     for (const Case& c : cases) {
         SectorSource src;
         ASSERT_TRUE(OpenSourceFromPart(r.part, src));

@@ -97,7 +97,10 @@ TEST(NtfsRecord, NameNamespaces) {
         std::string expect;
         uint32_t parent;
     } cases[] = {
-        {{{kNameDos, u"LONGNA~1.TXT", 6}, {kNameWin32, u"long name.txt", 7}}, true, "long name.txt", 7},
+        {{{kNameDos, u"LONGNA~1.TXT", 6}, {kNameWin32, u"long name.txt", 7}},
+         true,
+         "long name.txt",
+         7},
         {{{kNamePosix, u"posix:name", 6}}, true, "posix:name", 6},
         {{{kNamePosix, u"first", 6}, {kNameWin32, u"second", 7}}, true, "second", 7},
         {{{kNameWin32, u"first", 7}, {kNamePosix, u"second", 6}}, true, "first", 7},
@@ -228,16 +231,25 @@ TEST(NtfsRuns, DecodeAndResolve) {
         std::vector<uint64_t> clusters;
         std::vector<bool> sparse;
     } cases[] = {
-        {"two runs, the second backwards", {0x21, 0x10, 0x00, 0x01, 0x11, 0x08, 0xF0, 0x00},
-         {0x100, -16}, {0x10, 8}, {false, false}},
-        {"sparse run", {0x11, 0x04, 0x40, 0x01, 0x04, 0x11, 0x02, 0x08}, {0x40, 0, 8}, {4, 4, 2},
+        {"two runs, the second backwards",
+         {0x21, 0x10, 0x00, 0x01, 0x11, 0x08, 0xF0, 0x00},
+         {0x100, -16},
+         {0x10, 8},
+         {false, false}},
+        {"sparse run",
+         {0x11, 0x04, 0x40, 0x01, 0x04, 0x11, 0x02, 0x08},
+         {0x40, 0, 8},
+         {4, 4, 2},
          {false, true, false}},
         {"three-byte negative offset", {0x31, 0x01, 0x00, 0x00, 0xFF}, {-65536}, {1}, {false}},
         {"truncated pair ends the list", {0x11, 0x01, 0x05, 0x33, 0x01}, {5}, {1}, {false}},
         {"length field over 8 bytes", {0x19, 0x01}, {}, {}, {}},
         {"zero-length field", {0x10, 0x01, 0x11, 0x01, 0x01}, {}, {}, {}},
-        {"lengths keep their low 32 bits", {0x15, 0x01, 0x00, 0x00, 0x00, 0x02, 0x03}, {3},
-         {1}, {false}},
+        {"lengths keep their low 32 bits",
+         {0x15, 0x01, 0x00, 0x00, 0x00, 0x02, 0x03},
+         {3},
+         {1},
+         {false}},
         {"empty", {}, {}, {}, {}},
     };
     for (const Case& c : cases) {
@@ -274,7 +286,9 @@ TEST(NtfsRuns, DecodeAndResolve) {
 
 TEST(NtfsRecordSummary, Fields) {
     NtfsRecordBuilder b(321, 1);
-    b.StandardInfo(kT1, kT1).FileName(77, kNameDos, u"LONGNA~1.BIN").FileName(78, kNameWin32, u"long name.bin");
+    b.StandardInfo(kT1, kT1)
+        .FileName(77, kNameDos, u"LONGNA~1.BIN")
+        .FileName(78, kNameWin32, u"long name.bin");
     b.NonResident(0x80, {0x21, 0x04, 0x00, 0x02}, 16000, 16384);
     const std::vector<uint8_t> disk = b.Disk();
     auto s = BuildFileRecordSummary(ByteView(disk.data(), disk.size()));
@@ -289,13 +303,15 @@ TEST(NtfsRecordSummary, Fields) {
     EXPECT_EQ(s->runList[0], 0x21);
 
     NtfsRecordBuilder dir(400, 3);
-    dir.StandardInfo(kT1, kT1).FileName(5, kNamePosix, u"d").Resident(0x80, std::vector<uint8_t>(30));
+    dir.StandardInfo(kT1, kT1)
+        .FileName(5, kNamePosix, u"d")
+        .Resident(0x80, std::vector<uint8_t>(30));
     dir.NonResident(0xA0, {0x11, 0x01, 0x20}, 4096, 4096);
     const std::vector<uint8_t> d = dir.Disk();
     s = BuildFileRecordSummary(ByteView(d.data(), d.size()));
     ASSERT_TRUE(s.has_value());
-    EXPECT_EQ(s->flags, kSummaryInUse | kSummaryDirectory | kSummaryResidentData |
-                            kSummaryIndexAllocation);
+    EXPECT_EQ(s->flags,
+              kSummaryInUse | kSummaryDirectory | kSummaryResidentData | kSummaryIndexAllocation);
     EXPECT_EQ(s->size, 30u);
     EXPECT_TRUE(s->runList.empty());
 
