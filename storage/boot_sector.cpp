@@ -63,6 +63,19 @@ bool IsExfatBoot(const uint8_t* sector) {
            s.U8(109) <= 16;
 }
 
+uint32_t NamedVolumeKind(const uint8_t* sector) {
+    const ByteView s = Sector(sector);
+    if (!HasSignature(s)) return kFsUnknown;
+    if (s.Equals(3, "EXFAT   ", 8))
+        return s.U8(108) == 9 && s.U8(109) <= 16 ? kFsExfat : kFsUnknown;
+    if (!ValidBytesPerSector(s) || !ValidSectorsPerCluster(s)) return kFsUnknown;
+    if (s.Equals(3, "NTFS    ", 8)) return kFsNtfs;
+    if (!ValidFatCount(s)) return kFsUnknown;
+    if (s.Equals(82, "FAT32   ", 8)) return kFsFat32;
+    if (s.Equals(54, "FAT16   ", 8)) return kFsFat16;
+    return kFsUnknown;
+}
+
 bool HasExfatName(const uint8_t* sector) { return std::memcmp(sector + 3, "EXFAT", 5) == 0; }
 
 uint32_t FsKindFromPartType(uint8_t partType, const uint8_t* bootSector) {

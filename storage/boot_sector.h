@@ -16,6 +16,14 @@ bool IsFat16Boot(const uint8_t* sector);
 bool IsFat32Boot(const uint8_t* sector);
 bool IsExfatBoot(const uint8_t* sector);
 
+// A looser test for volume images made by other systems' tools, which
+// leave the media byte and the disk geometry as they please: the signature,
+// a valid sector and cluster size and the file system's own name in the
+// boot sector ("NTFS    ", "EXFAT   ", "FAT32   ", "FAT16   "). Returns the
+// kind or 0. Not for scanning raw sectors: it would take too much for a
+// boot sector there.
+uint32_t NamedVolumeKind(const uint8_t* sector);
+
 // True when bytes 3..7 of the boot sector read "EXFAT" (the OEM name).
 bool HasExfatName(const uint8_t* sector);
 

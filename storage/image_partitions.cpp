@@ -36,6 +36,19 @@ void StampImage(PartInfo& part, const ImageContext& img) {
     part.deviceSectors = img.sectors;
 }
 
+// The system's own boot-sector tests first; then, for images made by other
+// systems' tools (geometry 0 or 64/32, any media byte), the file system's
+// name in the volume's first sector.
+uint32_t IdentifyImageVolume(SectorSource& src, PartInfo& part, uint64_t baseLba) {
+    const uint32_t kind = IdentifyVolumeFs(src, part, baseLba);
+    if (kind != kFsUnknown) return kind;
+    uint8_t sec[kSectorSize];
+    if (!ReadSectors(src, 1, sec, baseLba)) return kFsUnknown;
+    const uint32_t named = NamedVolumeKind(sec);
+    if (named != kFsUnknown) std::memcpy(part.bootSector, sec, kSectorSize);
+    return named;
+}
+
 PartInfo WholeImage(const ImageContext& img) {
     PartInfo part;
     StampImage(part, img);
@@ -95,7 +108,7 @@ bool ReadGptAt(uint64_t headerLba, ImageContext& img, std::vector<PartInfo>& out
         part.entryKind = 2;
         part.startLba = g.firstLba;
         part.sizeSectors = g.lastLba - g.firstLba + 1;
-        part.fsKind = IdentifyVolumeFs(img.src, part, g.firstLba);
+        part.fsKind = IdentifyImageVolume(img.src, part, g.firstLba);
         FillRecognisedVolume(part, img.src);
         if (part.label.empty()) part.label = kDefaultLabel;
         StampImage(part, img);
@@ -117,12 +130,12 @@ std::vector<PartInfo> ListImagePartitions(const WString& imagePath) {
 
     out.push_back(WholeImage(img));
     PartInfo& whole = out.front();
-    const bool bareVolume =
-        IsFat16Boot(sec0) || IsFat32Boot(sec0) || IsNtfsBoot(sec0) || IsExfatBoot(sec0);
+    const bool bareVolume = IsFat16Boot(sec0) || IsFat32Boot(sec0) || IsNtfsBoot(sec0) ||
+                            IsExfatBoot(sec0) || NamedVolumeKind(sec0) != kFsUnknown;
     if (bareVolume || !HasMbrSignature(sec0)) {
         // A bare volume, or a volume whose first sector is damaged but has a
         // backup boot sector: the whole image is that volume.
-        whole.fsKind = IdentifyVolumeFs(*src, whole, 0);
+        whole.fsKind = IdentifyImageVolume(*src, whole, 0);
         FillRecognisedVolume(whole, *src);
         return out;
     }

@@ -191,3 +191,39 @@ TEST_F(IdentifyVolumeFsTest, NothingFoundAndBackupOutsideTheVolume) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// Boot sectors as other systems' tools write them on plain files: geometry
+// 0/0 or 64/32 and any media byte. The strict tests refuse them; the named
+// test used for volume images accepts them, and nothing less.
+TEST(BootSectorTest, NamedVolumeKindForForeignGeometry) {
+    struct Case {
+        const char* fixture;
+        uint32_t kind;
+    } cases[] = {{"ntfs", kFsNtfs}, {"fat16", kFsFat16}, {"fat32", kFsFat32}, {"exfat", kFsExfat}};
+    for (const Case& c : cases) {
+        std::vector<uint8_t> s = test::BootFixture(c.fixture);
+        EXPECT_EQ(NamedVolumeKind(s.data()), c.kind) << c.fixture;
+        if (c.kind != kFsExfat) {
+            StoreU16(s.data() + 24, 32);
+            StoreU16(s.data() + 26, 64);
+            s[21] = 0xF0;
+            EXPECT_FALSE(IsNtfsBoot(s.data()) || IsFat16Boot(s.data()) || IsFat32Boot(s.data()));
+        }
+        EXPECT_EQ(NamedVolumeKind(s.data()), c.kind) << c.fixture;
+        std::vector<uint8_t> bad = s;
+        bad[13] = 3;  // sectors per cluster
+        EXPECT_EQ(NamedVolumeKind(bad.data()), c.kind == kFsExfat ? c.kind : kFsUnknown);
+        bad = s;
+        bad[511] = 0;
+        EXPECT_EQ(NamedVolumeKind(bad.data()), kFsUnknown) << c.fixture;
+    }
+    std::vector<uint8_t> fat12 = test::BootFixture("fat16");
+    fat12[58] = '2';
+    EXPECT_EQ(NamedVolumeKind(fat12.data()), kFsUnknown);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -210,6 +210,19 @@ TEST(ImagePartitionsTest, BareVolumeImageIsOnlyNumberZero) {
     EXPECT_EQ(parts[0].entryKind, 0u);
 }
 
+TEST(ImagePartitionsTest, BareVolumeWithForeignGeometry) {
+    DiskImage img("foreign_ntfs", 8192);
+    img.PlaceVolume(0, "storage/ntfs.img.gz");
+    // Heads 0 and 0 sectors per track, as mkfs.ntfs leaves them on a plain file.
+    img.Write(24, std::vector<uint8_t>(4, 0));
+    img.Write(8191 * 512 + 24, std::vector<uint8_t>(4, 0));  // and in the backup
+    const std::vector<PartInfo> parts = ListImagePartitions(Utf16FromUtf8(img.path()));
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].fsKind, uint32_t(kFsNtfs));
+    EXPECT_EQ(parts[0].label, u"恢复测试");
+    EXPECT_EQ(parts[0].bootSector[24], 0);
+}
+
 TEST(ImagePartitionsTest, WipedBareNtfsFoundByItsBackup) {
     DiskImage img("wiped_ntfs", 8192);
     img.PlaceVolume(0, "storage/ntfs.img.gz");
