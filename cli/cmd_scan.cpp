@@ -155,9 +155,14 @@ int CmdScan(const Args& argsIn) {
     std::map<uint32_t, uint64_t> perType;
     for (const FoundItem& it : items) ++perType[it.type];
     std::fprintf(out, "finds\t%zu\n", items.size());
-    for (const auto& [type, count] : perType)
-        std::fprintf(out, "  %u\t%s\t%" PRIu64 "\n", type, Utf8FromWide(TypeNameTable(type)).c_str(),
-                     count);
+    for (int structures = 0; structures < 2; ++structures) {
+        std::fprintf(out, structures ? "structures by code\n" : "files by type\n");
+        for (const auto& [type, count] : perType) {
+            if ((type >= kFirstSeriesKind) != (structures == 1)) continue;
+            std::fprintf(out, "  %u\t%s\t%" PRIu64 "\n", type,
+                         Utf8FromWide(TypeNameTable(type)).c_str(), count);
+        }
+    }
     if (readTree) FreeTable(part);
     if (std::fflush(stdout) != 0) return 1;
     return s.openFailed ? 2 : 0;
