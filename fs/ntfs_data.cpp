@@ -58,14 +58,16 @@ void CountExported(ProgressSnapshot& progress, uint64_t bytes) {
 
 }  // namespace
 
-ByteView ResidentDataOfRecord(ByteView record) {
-    ByteView data;
+std::optional<ByteView> ResidentDataOfRecord(ByteView record) {
+    std::optional<ByteView> data;
     ForEachAttribute(record, [&](const NtfsAttribute& a) {
         if (a.type != kAttrData) return true;
         if (a.NonResident()) return false;
         const uint32_t len = a.bytes.U32(0x10);
         const size_t off = a.offset + a.bytes.U16(0x14);
-        if (len > 0 && off < kNtfsRecordBytes && len <= kNtfsRecordBytes - off)
+        if (len == 0)
+            data = ByteView();
+        else if (off < kNtfsRecordBytes && len <= kNtfsRecordBytes - off)
             data = record.Sub(off, len);
         return false;
     });
@@ -77,9 +79,9 @@ bool ReadResidentData(SectorSource& src, const FileNode& node, std::vector<uint8
     if (node.size > kNtfsRecordBytes) return false;
     uint8_t record[kNtfsRecordBytes];
     if (!ReadFileRecordAt(src, node.locationLba, record)) return false;
-    const ByteView data = ResidentDataOfRecord(ByteView(record, sizeof record));
-    if (data.empty()) return false;
-    out.assign(data.data(), data.data() + data.size());
+    const std::optional<ByteView> data = ResidentDataOfRecord(ByteView(record, sizeof record));
+    if (!data) return false;
+    out.assign(data->data(), data->data() + data->size());
     return true;
 }
 
@@ -155,7 +157,12 @@ bool ExportNtfsFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Scan
         return true;
     }
     const RunList runs = NodeRuns(part, node);
-    if (runs.empty()) return false;
+    if (runs.empty()) {
+        // An empty non-resident file has no clusters, and nothing is missing.
+        if (node.size != 0 || StopRequested(state)) return false;
+        SetNodeTimes(out, node);
+        return true;
+    }
 
     const uint64_t size = std::min(node.size, DeviceBytes(src));
     uint64_t written = 0;

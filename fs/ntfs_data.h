@@ -2,6 +2,7 @@
 // Reading an NTFS file's data back, for preview and for export: resident data
 // from inside its FILE record, non-resident data through its run list.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "app/progress.h"
@@ -16,8 +17,9 @@
 namespace kestrel {
 
 // The value of the first $DATA attribute of a fixed-up record when it is
-// resident and lies inside the record with at least one byte; else empty.
-ByteView ResidentDataOfRecord(ByteView record);
+// resident and lies inside the record (an empty file has an empty value);
+// absent otherwise.
+std::optional<ByteView> ResidentDataOfRecord(ByteView record);
 
 // Reads the record at node.locationLba and copies its resident value. Only
 // for nodes of at most 1024 bytes; the value length, not node.size, decides

@@ -6,10 +6,12 @@
 #include <cstring>
 
 #include "fat_sha256.h"
+#include "fs/ntfs_attributes.h"
 #include "fs/ntfs_known_extents.h"
 #include "fs/ntfs_mft.h"
 #include "fs/ntfs_runs.h"
 #include "ntfs_fixture_support.h"
+#include "ntfs_record_builder.h"
 #include "storage/fault_map.h"
 
 namespace kestrel {
@@ -170,6 +172,59 @@ TEST(NtfsReader, StopRequests) {
             const test::Exported e = ExportNtfsNode(r.part, *n, p, nullptr, kScanStopRequested);
             EXPECT_FALSE(e.ok) << path << p;
             EXPECT_TRUE(e.bytes.empty()) << path << p;
+        }
+    }
+}
+
+// Small files exported from records written into a scratch image: the value
+// length decides what a resident file delivers, and empty files are files.
+TEST(NtfsData, ResidentAndEmptyFiles) {
+    std::vector<uint8_t> value(700);
+    for (size_t i = 0; i < value.size(); ++i) value[i] = uint8_t(i * 13 + 1);
+    test::NtfsRecordBuilder full(40);
+    full.StandardInfo(0, 0).FileName(5, kNameWin32, u"full.bin").Resident(0x80, value);
+    test::NtfsRecordBuilder empty(41);
+    empty.StandardInfo(0, 0).FileName(5, kNameWin32, u"empty.bin").Resident(0x80, {});
+    std::vector<uint8_t> image(8 * 512, 0);
+    const std::vector<uint8_t> a = full.Disk(), b = empty.Disk();
+    std::copy(a.begin(), a.end(), image.begin() + 2 * 512);
+    std::copy(b.begin(), b.end(), image.begin() + 4 * 512);
+    const std::string path = test::TempDir("ntfs_small") + "/records.img";
+    {
+        OutputFile f;
+        ASSERT_TRUE(f.Create(path));
+        ASSERT_TRUE(f.Write(image.data(), image.size()));
+    }
+    PartInfo part;
+    part.fsKind = kFsNtfs;
+    part.bootSector[0x0D] = 8;
+    part.sizeSectors = 8;
+    part.devicePath = Utf16FromUtf8(path);
+
+    struct Case {
+        uint64_t lba;
+        uint16_t flags;
+        uint64_t size;  // what the node claims
+        bool ok;
+        size_t bytes;
+    } cases[] = {
+        {2, kFlagResidentData, 700, true, 700},
+        {2, kFlagResidentData, 20, true, 700},  // the value length wins
+        {4, kFlagResidentData, 0, true, 0},
+        {6, kFlagResidentData, 10, false, 0},  // no record there
+        {0, 0, 0, true, 0},                    // non-resident and empty: no runs needed
+        {0, 0, 10, false, 0},                  // non-resident without runs
+    };
+    for (const Case& c : cases) {
+        FileNode node = MakeNode();
+        node.flags = uint16_t(c.flags | kFlagInUse);
+        node.locationLba = c.lba;
+        node.size = c.size;
+        const test::Exported e = ExportNtfsNode(part, node, kClearFile);
+        EXPECT_EQ(e.ok, c.ok) << c.lba << " " << c.size;
+        ASSERT_EQ(e.bytes.size(), c.bytes);
+        if (c.bytes == 700) {
+            EXPECT_EQ(e.bytes, value);
         }
     }
 }

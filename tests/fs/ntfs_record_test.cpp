@@ -158,9 +158,10 @@ TEST(NtfsRecord, ResidentDataSizes) {
     EXPECT_TRUE(p.node.flags & kFlagResidentData);
     EXPECT_EQ(p.node.size, 700u);
     const std::vector<uint8_t> rec = b.Fixed();
-    const ByteView data = ResidentDataOfRecord(ByteView(rec.data(), rec.size()));
-    ASSERT_EQ(data.size(), 700u);
-    EXPECT_TRUE(std::equal(value.begin(), value.end(), data.data()));
+    const auto data = ResidentDataOfRecord(ByteView(rec.data(), rec.size()));
+    ASSERT_TRUE(data.has_value());
+    ASSERT_EQ(data->size(), 700u);
+    EXPECT_TRUE(std::equal(value.begin(), value.end(), data->data()));
     Release(p);
 
     // A resident value claiming 800 bytes is not believed for the size, and
@@ -176,7 +177,7 @@ TEST(NtfsRecord, ResidentDataSizes) {
     ASSERT_TRUE(ParseFileRecord(r.data(), part, n, false));
     EXPECT_EQ(n.size, 0u);
     ReleaseParsedNode(n);
-    EXPECT_TRUE(ResidentDataOfRecord(ByteView(r.data(), r.size())).empty());
+    EXPECT_FALSE(ResidentDataOfRecord(ByteView(r.data(), r.size())).has_value());
 }
 
 TEST(NtfsRecord, RejectedRecords) {
