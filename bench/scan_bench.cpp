@@ -32,7 +32,8 @@ std::vector<uint8_t> Gunzip(const std::string& path) {
     if (!in) return out;
     std::vector<uint8_t> buf(kMiB);
     int n;
-    while ((n = gzread(in, buf.data(), unsigned(buf.size()))) > 0) out.insert(out.end(), buf.data(), buf.data() + n);
+    while ((n = gzread(in, buf.data(), unsigned(buf.size()))) > 0)
+        out.insert(out.end(), buf.data(), buf.data() + n);
     gzclose(in);
     return out;
 }
@@ -84,7 +85,9 @@ bool MakeImage(const std::string& path) {
     if (!f) return false;
     Random rnd;
     std::vector<uint8_t> chunk(64 * kMiB);
-    auto put = [&](const std::vector<uint8_t>& v) { return std::fwrite(v.data(), 1, v.size(), f) == v.size(); };
+    auto put = [&](const std::vector<uint8_t>& v) {
+        return std::fwrite(v.data(), 1, v.size(), f) == v.size();
+    };
     bool ok = true;
     for (int part = 0; part < 16 && ok; ++part) {
         if (part < 4) {

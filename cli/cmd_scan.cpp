@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -90,14 +90,16 @@ int CmdScan(const Args& argsIn) {
     if (args.size() != 1 || args[0].empty() || (havePart && !ParseUnsigned(partText, number)) ||
         number > UINT32_MAX || (haveMode && !ParseUnsigned(modeText, mode)) || mode < 1 ||
         mode > 3 || (mode == 3 && havePart)) {
-        std::fprintf(stderr, "usage: kestrel-cli scan IMAGE [--part N] [--mode 1|2|3] [--finds]\n"
-                             "  mode 3 scans the whole image; modes 1 and 2 partition N\n");
+        std::fprintf(stderr,
+                     "usage: kestrel-cli scan IMAGE [--part N] [--mode 1|2|3] [--finds]\n"
+                     "  mode 3 scans the whole image; modes 1 and 2 partition N\n");
         return 2;
     }
     const WString image = Utf16FromUtf8(args[0]);
     PartInfo part;
     if (!FindImagePartition(image, mode == 3 ? 0 : uint32_t(number), part)) {
-        std::fprintf(stderr, "kestrel-cli scan: no partition %llu in %s\n", number, args[0].c_str());
+        std::fprintf(stderr, "kestrel-cli scan: no partition %llu in %s\n", number,
+                     args[0].c_str());
         return 2;
     }
     BuildTypeCatalogue();
@@ -111,7 +113,8 @@ int CmdScan(const Args& argsIn) {
         ScanState readState{kScanRunning};
         readTree = ReadPartitionTree(part, readState);
         if (!readTree) {
-            std::fprintf(stderr, "kestrel-cli scan: file system not readable, scanning all of it\n");
+            std::fprintf(stderr,
+                         "kestrel-cli scan: file system not readable, scanning all of it\n");
             mode = 2;
         }
     }
@@ -145,8 +148,11 @@ int CmdScan(const Args& argsIn) {
 
     FILE* out = finds ? stderr : stdout;
     const uint64_t scanned = RecordSectorsProcessed(s);
-    std::fprintf(out, "%s: %s\n", s.openFailed ? "not opened" :
-                 gState.load() == kScanStopRequested ? "stopped" : "finished", args[0].c_str());
+    std::fprintf(out, "%s: %s\n",
+                 s.openFailed                          ? "not opened"
+                 : gState.load() == kScanStopRequested ? "stopped"
+                                                       : "finished",
+                 args[0].c_str());
     std::fprintf(out, "sectors scanned\t%" PRIu64 " of %" PRIu64 "\n", scanned, part.sizeSectors);
     std::fprintf(out, "elapsed\t%.2f s\n", elapsed);
     std::fprintf(out, "speed\t%.1f MB/s\n",

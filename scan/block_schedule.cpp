@@ -13,10 +13,10 @@ namespace {
 // would describe a device of 32 PiB, which no record can honestly claim.
 constexpr uint64_t kMaxMapBlocks = 0xFFFF0000u;
 
-constexpr uint64_t kSmartFixedSectors = 0x9600000;      // 75 GiB
-constexpr uint64_t kSmartRemovableSectors = 0x32000000; // 400 GiB
+constexpr uint64_t kSmartFixedSectors = 0x9600000;       // 75 GiB
+constexpr uint64_t kSmartRemovableSectors = 0x32000000;  // 400 GiB
 constexpr uint64_t kGiBSectors = 0x200000;
-constexpr uint64_t kSampleThreshold = 0x800000;          // 4 GiB
+constexpr uint64_t kSampleThreshold = 0x800000;  // 4 GiB
 
 bool InRange(const ScanSchedule& s, uint64_t blockStart) {
     return !s.rangeEmpty && blockStart >= s.rangeStart && blockStart <= s.rangeEnd;
@@ -60,7 +60,8 @@ uint64_t DeviceBlockCount(const PartInfo& scanned) {
     // A record that claims to reach past the device (a container without its
     // own device size) still needs map bytes for its blocks, unless its size
     // is the unknown-size marker.
-    if (scanned.sizeSectors != kUnknownSizeSectors && scanned.startLba <= UINT64_MAX - scanned.sizeSectors &&
+    if (scanned.sizeSectors != kUnknownSizeSectors &&
+        scanned.startLba <= UINT64_MAX - scanned.sizeSectors &&
         scanned.startLba + scanned.sizeSectors > sectors)
         sectors = scanned.startLba + scanned.sizeSectors;
     return sectors / kScanBlockSectors + (sectors % kScanBlockSectors ? 1 : 0);
@@ -84,8 +85,10 @@ void SetUpReadOrder(ScanSchedule& s, const PartInfo& scanned, const ScanOptions&
     s.rangeStart = BlockStartOf(scanned.startLba);
     uint64_t size = scanned.sizeSectors;
     const uint64_t mapSectors = s.map.Count() << kScanBlockShift;
-    if (scanned.startLba >= mapSectors) size = 0;
-    else if (size > mapSectors - scanned.startLba) size = mapSectors - scanned.startLba;
+    if (scanned.startLba >= mapSectors)
+        size = 0;
+    else if (size > mapSectors - scanned.startLba)
+        size = mapSectors - scanned.startLba;
     s.rangeEmpty = size == 0;
     s.rangeEnd = s.rangeEmpty ? s.rangeStart : BlockStartOf(scanned.startLba + size - 1);
     s.cursor = s.rangeStart;
@@ -139,8 +142,10 @@ bool NextBlock(ScanSchedule& s, uint64_t& lba) {
     if (s.freeSpaceOnly) return false;
     while (!s.cursorDone) {
         const uint64_t b = s.cursor;
-        if (b >= s.rangeEnd) s.cursorDone = true;
-        else s.cursor = b + kScanBlockSectors;
+        if (b >= s.rangeEnd)
+            s.cursorDone = true;
+        else
+            s.cursor = b + kScanBlockSectors;
         const uint64_t index = b >> kScanBlockShift;
         if (s.map.Get(index) == kBlockUnread) {
             s.map.Set(index, kBlockClaimed);

@@ -85,7 +85,8 @@ std::shared_ptr<std::vector<uint8_t>> ReadNtfsBitmap(const PartInfo& part, uint6
         if (doneSectors >= wantSectors) break;
         uint64_t n = r.sectors < wantSectors - doneSectors ? r.sectors : wantSectors - doneSectors;
         for (uint64_t off = 0; off < n;) {
-            const uint32_t step = uint32_t(n - off < chunk.size() / 512 ? n - off : chunk.size() / 512);
+            const uint32_t step =
+                uint32_t(n - off < chunk.size() / 512 ? n - off : chunk.size() / 512);
             if (!r.sparse) {
                 ReadSectors(*src, step, chunk.data(), r.startLba + off);
                 const size_t at = size_t((doneSectors + off) * 512);

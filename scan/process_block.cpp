@@ -38,16 +38,25 @@ struct KnownAreaCache {
 
 int StructureCounterIndex(uint32_t code) {
     switch (code) {
-        case kCodeEbr: return 0;
-        case kCodeNtfsBoot: return 1;
+        case kCodeEbr:
+            return 0;
+        case kCodeNtfsBoot:
+            return 1;
         case kCodeFat16Boot:
-        case kCodeFat32Boot: return 2;
-        case kCodeExfatBoot: return 3;
-        case kCodeFileRecord: return 4;
-        case kCodeFatDir: return 5;
-        case kCodeIndexBlock: return 6;
-        case kCodeExfatDir: return 7;
-        default: return -1;
+        case kCodeFat32Boot:
+            return 2;
+        case kCodeExfatBoot:
+            return 3;
+        case kCodeFileRecord:
+            return 4;
+        case kCodeFatDir:
+            return 5;
+        case kCodeIndexBlock:
+            return 6;
+        case kCodeExfatDir:
+            return 7;
+        default:
+            return -1;
     }
 }
 
@@ -109,7 +118,8 @@ void ProcessBlock(ScanSession& s, BlockBuffer& block, ScanState& state) {
     if (s.pending.Prune(blockLba))
         s.pending.Run(data, blockLba, &CScanCatalogue::FinaliseCallback, &s.catalogue);
     const std::vector<FoundItem>* filed = s.catalogue.BlockItems(index);
-    if (live && filed && s.hooks.liveSignatureFinds) s.hooks.liveSignatureFinds(s, blockLba, *filed);
+    if (live && filed && s.hooks.liveSignatureFinds)
+        s.hooks.liveSignatureFinds(s, blockLba, *filed);
 
     s.schedule.map.Set(index, kBlockProcessed);
     if (s.schedule.smartScan && produced && filed)

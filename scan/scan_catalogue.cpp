@@ -10,8 +10,10 @@ namespace kestrel {
 
 void FreeItemPayload(FoundItem& item) {
     if (!item.data) return;
-    if (item.type == kCodeFileRecord) delete static_cast<FileRecordSummary*>(item.data);
-    else GuardedFree(item.data);
+    if (item.type == kCodeFileRecord)
+        delete static_cast<FileRecordSummary*>(item.data);
+    else
+        GuardedFree(item.data);
     item.data = nullptr;
 }
 

@@ -25,9 +25,9 @@ WString Ascii(const char* s) {
 }
 
 uint8_t* SwitchAt(ScanOptions& o, int i) {
-    uint8_t* sw[11] = {&o.clusterAlign,  &o.showAllFiles,        &o.analyseFat,
-                       &o.analyseNtfs,   &o.analyseExfat,        &o.analyseGpt,
-                       &o.rereadAfterFailure, &o.preciseOffice,  &o.fixIllegalNames,
+    uint8_t* sw[11] = {&o.clusterAlign,       &o.showAllFiles,     &o.analyseFat,
+                       &o.analyseNtfs,        &o.analyseExfat,     &o.analyseGpt,
+                       &o.rereadAfterFailure, &o.preciseOffice,    &o.fixIllegalNames,
                        &o.removeDuplicates,   &o.showWhileScanning};
     return sw[i];
 }

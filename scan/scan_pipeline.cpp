@@ -140,8 +140,10 @@ void RecountReusedCatalogue(ScanSession& s) {
             }
             if (it.lba < start || it.lba - start >= size) continue;
             const int counter = StructureCounterIndex(it.type);
-            if (counter >= 0) ++c.structures[counter];
-            else if (it.type < 154) ++c.signatureFiles;
+            if (counter >= 0)
+                ++c.structures[counter];
+            else if (it.type < 154)
+                ++c.signatureFiles;
         }
     }
 }

@@ -19,9 +19,7 @@ ScanSession& CurrentScan() {
     return *session;
 }
 
-bool ScanThreadsRunning() {
-    return gStarted.load() && !CurrentScan().processorFinished.load();
-}
+bool ScanThreadsRunning() { return gStarted.load() && !CurrentScan().processorFinished.load(); }
 
 bool StartScanOfRecord(const PartInfo& scanned, const ScanOptions& options, ScanState& state) {
     if (ScanThreadsRunning()) return false;
@@ -31,8 +29,8 @@ bool StartScanOfRecord(const PartInfo& scanned, const ScanOptions& options, Scan
     s.options = options;
     s.recoverMode = Run().RecoverMode;
     // The allocation answer refers to the session's own copy of the record.
-    s.allocated = s.recoverMode == kModeDeletedFiles ? MakeAllocationQuery(s.scanned)
-                                                     : BlockAllocatedQuery();
+    s.allocated =
+        s.recoverMode == kModeDeletedFiles ? MakeAllocationQuery(s.scanned) : BlockAllocatedQuery();
     s.processorFinished = false;
     gJob = ScanJob{&s, &state};
     gStarted = true;

@@ -45,15 +45,18 @@ uint64_t ScanTiming::Elapsed(uint64_t now) const {
     return now > off ? now - off : 0;
 }
 
-ScanProgressTexts FormatScanProgress(uint64_t elapsed, uint64_t total, uint64_t done,
-                                     uint64_t base, uint64_t& prevRemaining) {
+ScanProgressTexts FormatScanProgress(uint64_t elapsed, uint64_t total, uint64_t done, uint64_t base,
+                                     uint64_t& prevRemaining) {
     ScanProgressTexts t;
     if (elapsed == 0) return t;
     t.shown = true;
     const unsigned e = unsigned(elapsed);
-    if (elapsed > 3600) t.elapsed = Format("已用时间: %u:%02u:%02u     ", e / 3600, e / 60 % 60, e % 60);
-    else if (elapsed <= 60) t.elapsed = Format("已用时间: %02u     ", e);
-    else t.elapsed = Format("已用时间: %02u:%02u     ", e / 60, e % 60);
+    if (elapsed > 3600)
+        t.elapsed = Format("已用时间: %u:%02u:%02u     ", e / 3600, e / 60 % 60, e % 60);
+    else if (elapsed <= 60)
+        t.elapsed = Format("已用时间: %02u     ", e);
+    else
+        t.elapsed = Format("已用时间: %02u:%02u     ", e / 60, e % 60);
 
     if (elapsed > 60 && done > base) {
         const uint64_t rate = (done - base) / elapsed;
@@ -81,13 +84,18 @@ bool ReadErrorMessage(uint32_t failed, uint32_t total, bool removable, WString& 
     if (failed <= 10 || failed > total) return false;
     const uint64_t mb = uint64_t(failed) * 8;
     if (mb <= 2000)
-        text = Format("扫描数据时，发生了%u次读磁盘错误，至少%u(MB)数据读失败，可能影响您的恢复效果！",
-                      failed, unsigned(mb));
+        text =
+            Format("扫描数据时，发生了%u次读磁盘错误，至少%u(MB)数据读失败，可能影响您的恢复效果！",
+                   failed, unsigned(mb));
     else
-        text = Format("扫描数据时，发生了%u次读磁盘错误，至少%.2f(GB)数据读失败，可能会严重影响您的恢复效果！",
-                      failed, double(mb) / 1024.0);
+        text = Format(
+            "扫描数据时，发生了%u次读磁盘错误，至少%.2f(GB)"
+            "数据读失败，可能会严重影响您的恢复效果！",
+            failed, double(mb) / 1024.0);
     if (removable)
-        text += u"\n可能是电脑、读卡器、USB线、USB口等设备接触不良。建议您更换电脑、读卡器、USB线，并将存储设备插在电脑机箱后面的USB口，再重新恢复您的数据！";
+        text +=
+            u"\n可能是电脑、读卡器、USB线、USB口等设备接触不良。建议您更换电脑、读卡器、USB线，并将"
+            u"存储设备插在电脑机箱后面的USB口，再重新恢复您的数据！";
     return true;
 }
 

@@ -20,15 +20,15 @@ struct ScanTiming {
     std::atomic<uint64_t> speedBase{0};  // sectors done when processing began
 
     void Start(uint64_t now);
-    void BeginPause(uint64_t now);  // no effect when a pause is in progress
-    void EndPause(uint64_t now);    // no effect when none is
+    void BeginPause(uint64_t now);         // no effect when a pause is in progress
+    void EndPause(uint64_t now);           // no effect when none is
     uint64_t Elapsed(uint64_t now) const;  // now - start - paused, never below 0
 };
 
 struct ScanProgressTexts {
     bool shown = false;  // false while elapsed is 0
     WString elapsed;
-    WString remaining;   // empty until a rate is known
+    WString remaining;  // empty until a rate is known
     WString speed;
 };
 

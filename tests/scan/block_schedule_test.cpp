@@ -1,5 +1,7 @@
 // The read order: priority range, sweep, SmartScan samples and pointers,
 // the free-space-only queue, and that no block is handed out twice.
+#include "scan/block_schedule.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "fs/ntfs_record_summary.h"
-#include "scan/block_schedule.h"
 #include "scan/free_space.h"
 #include "scan/scan_catalogue.h"
 #include "tests/scan/scan_test_util.h"
@@ -35,7 +36,7 @@ std::vector<uint64_t> Drain(ScanSchedule& s) {
 }
 
 void Prepare(ScanSchedule& s, const PartInfo& p, ScanOptions o = {}, int32_t mode = 2,
-           const BlockAllocatedQuery& q = {}) {
+             const BlockAllocatedQuery& q = {}) {
     s.map.Allocate(DeviceBlockCount(p));
     SetUpReadOrder(s, p, o, mode, q);
 }
@@ -63,11 +64,11 @@ TEST(BlockSchedule, RangeCoversTheBlocksHoldingTheRecordsSectors) {
         uint64_t start, size, device;
         std::vector<uint64_t> blocks;
     } cases[] = {
-        {0, 3 * B, 3 * B, {0, 1, 2}},           // end on a block boundary: no block past it
-        {B / 2, 2 * B, 4 * B, {0, 1, 2}},       // starts and ends inside blocks
+        {0, 3 * B, 3 * B, {0, 1, 2}},      // end on a block boundary: no block past it
+        {B / 2, 2 * B, 4 * B, {0, 1, 2}},  // starts and ends inside blocks
         {B - 1, 2, 4 * B, {0, 1}},
-        {3 * B, 0, 4 * B, {}},                  // empty record
-        {2 * B, 5 * B, 3 * B, {2, 3, 4, 5, 6}}, // record past the device size: map grows
+        {3 * B, 0, 4 * B, {}},                   // empty record
+        {2 * B, 5 * B, 3 * B, {2, 3, 4, 5, 6}},  // record past the device size: map grows
     };
     for (const Case& c : cases) {
         ScanSchedule s;

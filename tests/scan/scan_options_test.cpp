@@ -1,8 +1,9 @@
 // Scan options: defaults, derivation for a second scan, the dialog's checks;
 // and the progress texts and read-error message built from scan figures.
+#include "scan/scan_options.h"
+
 #include <gtest/gtest.h>
 
-#include "scan/scan_options.h"
 #include "scan/scan_timing.h"
 
 namespace kestrel {
@@ -84,7 +85,9 @@ TEST_F(ScanOptionsTest, PriorityFieldChecks) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsValidPriorityText(c.text), c.valid) << Utf8FromWide(c.text);
-        if (c.gb) { EXPECT_EQ(GbLabelFor(c.text), c.gb); }
+        if (c.gb) {
+            EXPECT_EQ(GbLabelFor(c.text), c.gb);
+        }
         EXPECT_EQ(PrioritySizeChangeMessage(c.text).empty(), c.valid);
     }
     EXPECT_EQ(PriorityStartChangeMessage(u"43000000000"), u"优先扫描范围输入不合法!");
@@ -156,11 +159,14 @@ TEST(ScanTimingTest, ReadErrorMessageThresholds) {
     EXPECT_FALSE(ReadErrorMessage(10, 100, false, text));
     EXPECT_FALSE(ReadErrorMessage(12, 11, false, text));
     ASSERT_TRUE(ReadErrorMessage(11, 100, false, text));
-    EXPECT_EQ(text, u"扫描数据时，发生了11次读磁盘错误，至少88(MB)数据读失败，可能影响您的恢复效果！");
+    EXPECT_EQ(text,
+              u"扫描数据时，发生了11次读磁盘错误，至少88(MB)数据读失败，可能影响您的恢复效果！");
     ASSERT_TRUE(ReadErrorMessage(250, 300, false, text));
     EXPECT_NE(text.find(u"至少2000(MB)"), WString::npos);
     ASSERT_TRUE(ReadErrorMessage(251, 300, true, text));
-    EXPECT_EQ(text.find(u"扫描数据时，发生了251次读磁盘错误，至少1.96(GB)数据读失败，可能会严重影响您的恢复效果！\n可能是电脑"), 0u);
+    EXPECT_EQ(text.find(u"扫描数据时，发生了251次读磁盘错误，至少1.96(GB)"
+                        u"数据读失败，可能会严重影响您的恢复效果！\n可能是电脑"),
+              0u);
 }
 
 }  // namespace

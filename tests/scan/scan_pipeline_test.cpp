@@ -23,7 +23,8 @@ using namespace kestrel::test;
 
 std::multimap<uint64_t, uint8_t> ItemsByLba(const ScanSession& s) {
     std::multimap<uint64_t, uint8_t> out;
-    for (const FoundItem& it : s.catalogue.Collect(false, false, 0, 0)) out.emplace(it.lba, it.type);
+    for (const FoundItem& it : s.catalogue.Collect(false, false, 0, 0))
+        out.emplace(it.lba, it.type);
     return out;
 }
 
@@ -77,11 +78,11 @@ TEST(ScanPipeline, WholeDiskCatalogueHoldsEveryStructureAndTheCarvedFiles) {
     EXPECT_TRUE(HasItem(items, kFat16Start, kCodeFat16Boot));
 
     // The directories made by the fixture script.
-    EXPECT_GE(CountType(s, kCodeFatDir), 4u);       // photos, photos/2019, docs, backup
+    EXPECT_GE(CountType(s, kCodeFatDir), 4u);  // photos, photos/2019, docs, backup
     // Only the FAT32 label entry is as Windows writes it (no creation date).
     EXPECT_EQ(CountType(s, kCodeFatRootDir), 1u);
     EXPECT_EQ(CountType(s, kCodeExfatRootDir), 1u);
-    EXPECT_GE(CountType(s, kCodeExfatDir), 2u);     // music, music/live
+    EXPECT_GE(CountType(s, kCodeExfatDir), 2u);  // music, music/live
     EXPECT_GE(CountType(s, kCodeFileRecord), 16u + 40u);
     EXPECT_GE(CountType(s, kCodeIndexBlock), 1u);
 
@@ -89,9 +90,8 @@ TEST(ScanPipeline, WholeDiskCatalogueHoldsEveryStructureAndTheCarvedFiles) {
     // carved where they begin on a sector boundary.
     EXPECT_GE(CountType(s, 46), 3u);
     EXPECT_GE(CountType(s, 61), 2u);
-    EXPECT_EQ(s.progress.scan.signatureFiles,
-              s.catalogue.Collect(false, false, 0, 0).size() -
-                  s.catalogue.Collect(true, false, 0, 0).size());
+    EXPECT_EQ(s.progress.scan.signatureFiles, s.catalogue.Collect(false, false, 0, 0).size() -
+                                                  s.catalogue.Collect(true, false, 0, 0).size());
 
     // Every catalogue item lies in the list of its own block, in LBA order.
     for (uint64_t b = 0; b < s.catalogue.BlockCount(); ++b) {
@@ -99,7 +99,9 @@ TEST(ScanPipeline, WholeDiskCatalogueHoldsEveryStructureAndTheCarvedFiles) {
         if (!list) continue;
         for (size_t i = 0; i < list->size(); ++i) {
             EXPECT_EQ((*list)[i].lba >> 14, b);
-            if (i > 0) { EXPECT_LT((*list)[i - 1].lba, (*list)[i].lba); }
+            if (i > 0) {
+                EXPECT_LT((*list)[i - 1].lba, (*list)[i].lba);
+            }
         }
     }
     // The counters agree with the catalogue.
@@ -208,7 +210,8 @@ TEST(ScanPipeline, ReadErrorsAreCountedProcessedAsZerosAndReported) {
     // 12 blocks; the first 11 fail on every attempt. Block 11 carries the
     // only structure, a FAT32 boot sector copied from the fixture.
     const std::vector<uint8_t> disk = ReadWholeFile(ScanDiskPath());
-    std::vector<uint8_t> boot(disk.begin() + kFat32Start * 512, disk.begin() + kFat32Start * 512 + 512);
+    std::vector<uint8_t> boot(disk.begin() + kFat32Start * 512,
+                              disk.begin() + kFat32Start * 512 + 512);
     const uint64_t sectors = 12 * 0x4000;
     const std::string path = WriteImage("faulty.img", sectors, {{11 * 0x4000 + 9, boot}});
     FaultMap faults;

@@ -1,5 +1,7 @@
 // The structure classifier and item payloads on real structures of the scan
 // fixture disk, and the cases that must not be taken for structures.
+#include "scan/sector_classifier.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +11,6 @@
 #include "fs/ntfs_record_summary.h"
 #include "platform/bytes.h"
 #include "scan/scan_catalogue.h"
-#include "scan/sector_classifier.h"
 #include "tests/scan/scan_test_util.h"
 
 namespace kestrel {
@@ -96,8 +97,10 @@ TEST_F(SectorClassifier, NtfsFileRecordsAndIndexBlocks) {
     size_t withoutItem = 0;
     for (uint64_t lba : Find(kNtfsStart, kNtfsSize, kCodeIndexBlock)) {
         std::optional<FoundItem> it = ItemAt(lba, kCodeIndexBlock);
-        if (it) owners.insert(it->payload);
-        else ++withoutItem;
+        if (it)
+            owners.insert(it->payload);
+        else
+            ++withoutItem;
     }
     EXPECT_EQ(owners, std::set<uint32_t>{5});
     EXPECT_GE(withoutItem, 1u);
@@ -175,16 +178,15 @@ TEST(SectorClassifierCases, BuiltSectors) {
     std::memcpy(gpt.data(), "EFI PART", 8);
 
     const Sector set = ExfatSector({Entry(0x85, 2), Entry(0xC0), Entry(0xC1)});
-    const Sector deletedOnly =
-        ExfatSector({Entry(0x05, 2), Entry(0x40), Entry(0x41), Entry(0x05, 2), Entry(0x40),
-                     Entry(0x41)});
-    const Sector midSet = ExfatSector({Entry(0xC0), Entry(0xC1), Entry(0x85, 2), Entry(0xC0),
-                                       Entry(0xC1)});
+    const Sector deletedOnly = ExfatSector(
+        {Entry(0x05, 2), Entry(0x40), Entry(0x41), Entry(0x05, 2), Entry(0x40), Entry(0x41)});
+    const Sector midSet =
+        ExfatSector({Entry(0xC0), Entry(0xC1), Entry(0x85, 2), Entry(0xC0), Entry(0xC1)});
     const Sector streamOnly = ExfatSector({Entry(0xC0), Entry(0xC1)});  // no complete set
     const Sector nameAfterFile = ExfatSector({Entry(0x85, 2), Entry(0xC1), Entry(0xC1)});
     const Sector vendor = ExfatSector({Entry(0x85, 2), Entry(0xC0), Entry(0xE0)});
-    const Sector root = ExfatSector({Label(u"VOL"), Entry(0x81), Entry(0x82), Entry(0x85, 2),
-                                     Entry(0xC0), Entry(0xC1)});
+    const Sector root = ExfatSector(
+        {Label(u"VOL"), Entry(0x81), Entry(0x82), Entry(0x85, 2), Entry(0xC0), Entry(0xC1)});
     const Sector rootNoSet = ExfatSector({Label(u"VOL"), Entry(0x81), Entry(0x82)});
     Sector rootBadLabel = root;
     rootBadLabel[1] = 16;
@@ -286,8 +288,8 @@ TEST(SectorClassifierCases, DamagedStructuresNeverReadOutOfBounds) {
     using namespace kestrel::test;
     const ByteView boot(At(kNtfsStart), 512);
     const uint64_t mft = kNtfsStart + boot.U64(0x30) * boot.U8(13);
-    std::vector<uint64_t> sources = {0, kExtStart, kFat32Start, kNtfsStart, kExfatStart,
-                                     kFat16Start, mft, mft + 10};
+    std::vector<uint64_t> sources = {0,           kExtStart,   kFat32Start, kNtfsStart,
+                                     kExfatStart, kFat16Start, mft,         mft + 10};
     for (uint64_t l : Find(kNtfsStart, kNtfsSize, kCodeIndexBlock)) sources.push_back(l);
     for (uint64_t l : Find(kExfatStart, kExfatSize, kCodeExfatDir)) sources.push_back(l);
     for (uint64_t l : Find(kFat32Start, kFat32Size, kCodeFatDir)) sources.push_back(l);
