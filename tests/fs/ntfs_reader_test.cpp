@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -155,6 +157,34 @@ TEST(NtfsReader, ReadErrorPolicies) {
             ASSERT_EQ(e.bytes[i], inBad ? 0 : clean.bytes[i]) << c.policy << " at " << i;
         }
     }
+}
+
+TEST(NtfsReader, ExportSetsModificationTimeEvenAfterReadErrors) {
+    ReadNtfsImage r(test::FixturePath(kImage));
+    ASSERT_TRUE(r.ok);
+    const FileNode* n = r.Find("big.bin");
+    ASSERT_NE(n, nullptr);
+    RunList runs = DecodeRunList(n->runList, n->firstCluster);
+    ASSERT_TRUE(ResolveRuns(r.part, runs));
+    FaultMap faults;
+    faults.ranges.push_back({runs[0].startLba * 512, runs[0].startLba * 512 + 4096});
+    SectorSource src;
+    ASSERT_TRUE(OpenSourceFromPart(r.part, src));
+    src.faults = &faults;
+    const std::string path = test::TempDir("ntfs_times") + "/big.bin";
+    {
+        OutputFile out;
+        ASSERT_TRUE(out.Create(path));
+        ScanState state{kScanRunning};
+        ProgressSnapshot progress;
+        EXPECT_TRUE(ExportNtfsFileFrom(src, out, r.part, state, *n, progress, kRecoverAll));
+        EXPECT_EQ(progress.exp.fileDone, n->size);
+    }
+    CloseSource(src);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(uint64_t(st.st_size), n->size);
+    EXPECT_EQ(st.st_mtime, 1645568542);  // 2022-02-22 22:22:22 UTC
 }
 
 TEST(NtfsReader, StopRequests) {
