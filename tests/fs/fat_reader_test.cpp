@@ -302,6 +302,18 @@ TEST(FatReader, HostileFat16Volume) {
          },
          true,
          {}},
+        {"subdirectory without its dot entries",
+         [](Image& i) {
+             const uint32_t c = i.EntryCluster(i.RootEntry("DOCS       "));
+             i.U8(Image::At(i.g.ClusterLba(c)), 'X');
+         },
+         true,
+         [](PartInfo& p) {
+             const auto paths = test::ListPaths(p);
+             EXPECT_TRUE(paths.count("docs"));
+             EXPECT_FALSE(paths.count("docs/hello.txt"));
+             EXPECT_TRUE(paths.count("照片/旅行 2019/长城.jpg"));
+         }},
         {"deleted directory claims a live directory's cluster",
          [](Image& i) {
              // scratch (read before reuse) gets a deleted directory entry
