@@ -28,7 +28,9 @@ RunList ClipMftRuns(const RunList& runs, const SectorSource& src) {
     uint64_t total = 0;
     for (RunItem r : runs) {
         if (r.sparse || r.startLba > src.lastLba || total >= kMaxMftSectors) continue;
-        r.sectors = std::min({r.sectors, src.lastLba - r.startLba + 1, kMaxMftSectors - total});
+        const uint64_t beyondStart = src.lastLba - r.startLba;  // sectors after the first
+        const uint64_t onDevice = beyondStart == UINT64_MAX ? beyondStart : beyondStart + 1;
+        r.sectors = std::min({r.sectors, onDevice, kMaxMftSectors - total});
         r.sectors &= ~uint64_t(1);  // whole records only
         if (r.sectors == 0) continue;
         total += r.sectors;
