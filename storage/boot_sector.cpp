@@ -73,6 +73,8 @@ uint32_t NamedVolumeKind(const uint8_t* sector) {
     if (!ValidFatCount(s)) return kFsUnknown;
     if (s.Equals(82, "FAT32   ", 8)) return kFsFat32;
     if (s.Equals(54, "FAT16   ", 8)) return kFsFat16;
+    // FAT12 volumes share the FAT16 kind, as a mounted FAT12 volume does.
+    if (s.Equals(54, "FAT12   ", 8)) return kFsFat16;
     return kFsUnknown;
 }
 

@@ -19,7 +19,7 @@ bool IsExfatBoot(const uint8_t* sector);
 // A looser test for volume images made by other systems' tools, which
 // leave the media byte and the disk geometry as they please: the signature,
 // a valid sector and cluster size and the file system's own name in the
-// boot sector ("NTFS    ", "EXFAT   ", "FAT32   ", "FAT16   "). Returns the
+// boot sector ("NTFS    ", "EXFAT   ", "FAT32   ", "FAT16   ", "FAT12   "). Returns the
 // kind or 0. Not for scanning raw sectors: it would take too much for a
 // boot sector there.
 uint32_t NamedVolumeKind(const uint8_t* sector);

@@ -1,5 +1,7 @@
 #include "storage/recognised_volume.h"
 
+#include <cstring>
+
 #include "storage/boot_sector.h"
 #include "storage/volume_label.h"
 
@@ -27,6 +29,9 @@ void FillRecognisedVolume(PartInfo& part, SectorSource& deviceSrc) {
             return;
     }
     part.fsName = FsNameForKind(part.fsKind);
+    // The system's own name for a FAT12 volume is "FAT".
+    if (part.fsKind == kFsFat16 && std::memcmp(part.bootSector + 54, "FAT12", 5) == 0)
+        part.fsName = u"FAT";
     SetSerialFromBoot(part);
 }
 

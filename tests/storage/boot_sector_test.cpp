@@ -220,8 +220,11 @@ TEST(BootSectorTest, NamedVolumeKindForForeignGeometry) {
         bad[511] = 0;
         EXPECT_EQ(NamedVolumeKind(bad.data()), kFsUnknown) << c.fixture;
     }
+    // A FAT12 volume is read as kind 10, as the system does for a mounted one.
     std::vector<uint8_t> fat12 = test::BootFixture("fat16");
     fat12[58] = '2';
+    EXPECT_EQ(NamedVolumeKind(fat12.data()), kFsFat16);
+    fat12[57] = 'X';
     EXPECT_EQ(NamedVolumeKind(fat12.data()), kFsUnknown);
 }
 
