@@ -92,8 +92,9 @@ bool PassesExfatEntrySetTest(const uint8_t* sector, uint32_t first) {
             case 0xC0:
                 if (state == kInSet) return false;
                 if (state == kAfterFile) {
-                    // A set needs its stream extension and at least one name.
-                    if (remaining < 2) return false;
+                    // A set without secondaries has no room for its stream
+                    // extension; one without a name never completes.
+                    if (remaining == 0) return false;
                     --remaining;
                     state = kInSet;
                 }
