@@ -41,6 +41,13 @@ size_t CountType(const ScanSession& s, uint8_t type) {
     return n;
 }
 
+// The reader has claimed its first block and sits in the pause loop.
+bool WaitUntilPaused(const ScanSession& s) {
+    for (int i = 0; i < 2000 && !s.timing.paused.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return s.timing.paused.load();
+}
+
 void SetUpSession(ScanSession& s, const PartInfo& part, int32_t mode) {
     s.scanned = part;
     s.recoverMode = mode;
@@ -170,9 +177,9 @@ TEST(ScanPipeline, PauseHoldsTheReaderAndStopEndsWithoutPostProcessing) {
     ScanState state{kScanPaused};
     ScanJob job{&s, &state};
     StartDeepScan(job);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(WaitUntilPaused(s));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(kestrel::Run().ReadCallCount.load(), 0u);  // one block claimed, none read
-    EXPECT_TRUE(s.timing.paused.load());
     state = kScanStopRequested;
     while (!s.processorFinished.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(s.readerFinished.load());
@@ -190,7 +197,7 @@ TEST(ScanPipeline, PausedThenResumedScanReadsEverythingOnce) {
     ScanState state{kScanPaused};
     ScanJob job{&s, &state};
     StartDeepScan(job);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    ASSERT_TRUE(WaitUntilPaused(s));
     state = kScanRunning;
     while (!s.processorFinished.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(state.load(), kScanFinished);
