@@ -2,6 +2,7 @@
 // the scan and reads blocks in the order of the schedule; the processor
 // (DiskFileScanHandThread) runs the recognition over each block. They meet in
 // the 8-slot ring and the scan state word; waiting is polling with sleeps.
+#include <fcntl.h>
 #include <time.h>
 
 #include <chrono>
@@ -93,6 +94,9 @@ void ReadLoop(ScanSession& s, ScanState& state) {
         return;
     }
     src->faults = s.faults;
+    // The sweep reads front to back: a larger read-ahead keeps the medium
+    // streaming while the reader hands a block over.
+    if (src->fd >= 0) posix_fadvise(src->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     RunState& run = Run();
     run.ReadStatMode = kReadStatScan;
     run.ReadCallCount = 0;
