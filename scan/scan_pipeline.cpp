@@ -13,6 +13,7 @@
 #include "app/reports.h"
 #include "app/run_state.h"
 #include "app/user_interaction.h"
+#include "fs/fat_cluster_resolution.h"
 #include "scan/scan_session.h"
 #include "storage/sector_source.h"
 
@@ -38,6 +39,7 @@ void Notify(ScanSession& s, uint32_t code) {
 // Steps of preparation before the first read.
 void PrepareScan(ScanSession& s, ScanState& state) {
     s.scanCompleted = false;
+    ClearFatScanFinds();
     s.timing.Start(ScanClockSeconds());
     const uint64_t blocks = DeviceBlockCount(s.scanned);
     s.catalogue.Reset(blocks);
@@ -175,6 +177,20 @@ void InitialSnapshot(ScanSession& s) {
     PostProgress(s.progress);
 }
 
+// The FAT reader guesses the lost upper halves of the first clusters of
+// deleted FAT32 entries from what a complete scan found: file starts and
+// subdirectory sectors.
+void HandOverFatScanFinds(const ScanSession& s) {
+    std::vector<FatScanFind> finds;
+    for (uint64_t b = 0; b < s.catalogue.BlockCount(); ++b) {
+        const std::vector<FoundItem>* list = s.catalogue.BlockItems(b);
+        if (!list) continue;
+        for (const FoundItem& it : *list)
+            if (it.type < 154 || it.type == kCodeFatDir) finds.push_back({it.lba, it.type});
+    }
+    SetFatScanFinds(std::move(finds));
+}
+
 void EndOfScan(ScanSession& s, ScanState& state) {
     if (!Run().AppExiting.load()) {
         const uint64_t now = ScanClockSeconds();
@@ -195,7 +211,10 @@ void EndOfScan(ScanSession& s, ScanState& state) {
                 UserInteraction().ShowMessage(u"保存扫描数据失败！");
         }
     }
-    if (state.load() == kScanFinished) s.scanCompleted = true;
+    if (state.load() == kScanFinished) {
+        s.scanCompleted = true;
+        HandOverFatScanFinds(s);
+    }
     while (!s.readerFinished.load()) SleepMs(s.pollMs);
     s.ring.Free();
     s.pending.ReleaseWindow();

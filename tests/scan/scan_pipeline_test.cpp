@@ -11,6 +11,7 @@
 #include "app/observer.h"
 #include "app/reports.h"
 #include "app/run_state.h"
+#include "fs/fat_cluster_resolution.h"
 #include "scan/scan_session.h"
 #include "scan/scan_start.h"
 #include "storage/fault_map.h"
@@ -67,6 +68,7 @@ TEST(ScanPipeline, WholeDiskCatalogueHoldsEveryStructureAndTheCarvedFiles) {
 
     EXPECT_EQ(state.load(), kScanFinished);
     EXPECT_TRUE(s.scanCompleted.load());
+    EXPECT_TRUE(FatCompleteDeepScanAvailable());
     EXPECT_EQ(s.processedBlocks.size(), 8u);
     EXPECT_EQ(s.progress.scan.doneSectors, kDiskSectors);
     EXPECT_EQ(s.readCalls, 8u);
@@ -185,6 +187,7 @@ TEST(ScanPipeline, PauseHoldsTheReaderAndStopEndsWithoutPostProcessing) {
     EXPECT_TRUE(s.readerFinished.load());
     EXPECT_EQ(state.load(), kScanStopRequested);
     EXPECT_FALSE(s.scanCompleted.load());
+    EXPECT_FALSE(FatCompleteDeepScanAvailable());
     EXPECT_TRUE(s.processedBlocks.empty());
     EXPECT_EQ(gPostScanCalls, 0);
     EXPECT_TRUE(window.codes.empty());
