@@ -282,7 +282,12 @@ void DiskScanAndViewThread(void* param) {
     s.readerFinished = true;
 }
 
-void StartDeepScan(ScanJob& job) { StartWorker(&DiskScanAndViewThread, &job); }
+void StartDeepScan(ScanJob& job) {
+    // Cleared before the thread starts, so a caller polling it right away
+    // does not see the end of an earlier scan.
+    job.session->processorFinished = false;
+    StartWorker(&DiskScanAndViewThread, &job);
+}
 
 void RunDeepScan(ScanSession& s, ScanState& state) {
     ScanJob job{&s, &state};
