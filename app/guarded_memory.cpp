@@ -39,7 +39,9 @@ struct Deferred {
     int64_t tick;
 };
 std::mutex gDeferLock;
-std::deque<Deferred> gDeferred;
+// Never destroyed: blocks still waiting at process exit stay reachable (and
+// a worker that defers a block during exit finds a live list).
+std::deque<Deferred>& gDeferred = *new std::deque<Deferred>;
 
 std::atomic<ResultSetSummaryFn> gSummaryHook{nullptr};
 
