@@ -139,6 +139,25 @@ BlockAllocatedQuery MakeAllocationQuery(const PartInfo& part) {
             return true;
         };
     }
+    if (part.fsKind == kFsExfat && part.allocMap) {
+        // The exFAT allocation bitmap holds one bit per cluster of the
+        // cluster heap, starting at cluster 2.
+        const ByteView b(part.bootSector, 512);
+        const uint32_t shift = b.U8(109);
+        if (b.U8(108) != 9 || shift > 16) return {};
+        const uint64_t clusterSectors = uint64_t(1) << shift;
+        const uint64_t heapStart = part.startLba + b.U32(88);
+        const uint64_t heapEnd = heapStart + uint64_t(b.U32(92)) * clusterSectors;
+        return [p, heapStart, heapEnd, clusterSectors](uint64_t first, uint64_t last) {
+            if (first < heapStart || last >= heapEnd) return false;
+            const ByteView bitmap(p->allocMap, p->allocMapBytes);
+            const uint64_t c0 = (first - heapStart) / clusterSectors;
+            const uint64_t c1 = (last - heapStart) / clusterSectors;
+            for (uint64_t c = c0; c <= c1; ++c)
+                if (!(bitmap.U8(size_t(c / 8)) & (1u << (c % 8)))) return false;
+            return true;
+        };
+    }
     return {};
 }
 

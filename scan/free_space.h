@@ -7,10 +7,11 @@
 namespace kestrel {
 
 // Built from the allocation data of the volume: the FAT copy the reader left
-// in fsTable (FAT12/16/32), or the NTFS cluster bitmap ($Bitmap, read from
-// the device here unless allocMap already holds it). exFAT volumes, missing
-// allocation data and an unknown cluster size give an empty query: every
-// block is read. For FAT the record must outlive the query.
+// in fsTable (FAT12/16/32), the exFAT allocation bitmap the reader left in
+// allocMap, or the NTFS cluster bitmap ($Bitmap, read from the device here
+// unless allocMap already holds it). Missing allocation data and an unknown
+// cluster size give an empty query: every block is read. For FAT and exFAT
+// the record must outlive the query.
 BlockAllocatedQuery MakeAllocationQuery(const PartInfo& part);
 
 }  // namespace kestrel

@@ -242,5 +242,31 @@ TEST(BlockSchedule, NtfsFreeSpaceComesFromTheClusterBitmap) {
     EXPECT_EQ(Drain(s), (std::vector<uint64_t>{5}));
 }
 
+TEST(BlockSchedule, ExfatFreeSpaceComesFromTheAllocationBitmap) {
+    // The exFAT volume of the scan fixture fills exactly one block; its
+    // cluster heap starts inside that block.
+    const std::vector<uint8_t> disk = test::ReadWholeFile(test::ScanDiskPath());
+    ASSERT_GE(disk.size(), test::kDiskSectors * 512);
+    PartInfo p = Record(test::kExfatStart, test::kExfatSize, test::kDiskSectors);
+    p.fsKind = kFsExfat;
+    std::memcpy(p.bootSector, disk.data() + test::kExfatStart * 512, 512);
+    const ByteView boot(p.bootSector, 512);
+    const uint64_t heap = test::kExfatStart + boot.U32(88);
+    const uint64_t spc = uint64_t(1) << boot.U8(109);
+    const uint32_t clusters = boot.U32(92);
+
+    EXPECT_FALSE(MakeAllocationQuery(p)) << "no bitmap: every block is read";
+    std::vector<uint8_t> bitmap((clusters + 7) / 8, 0xFF);
+    p.allocMap = bitmap.data();
+    p.allocMapBytes = uint32_t(bitmap.size());
+    const BlockAllocatedQuery q = MakeAllocationQuery(p);
+    ASSERT_TRUE(q);
+    EXPECT_TRUE(q(heap, heap + 4 * spc - 1));
+    EXPECT_FALSE(q(heap - 1, heap + spc)) << "sectors before the heap are not clusters";
+    bitmap[0] = 0xFD;  // cluster 3 (the second of the heap) free
+    EXPECT_TRUE(q(heap, heap + spc - 1));
+    EXPECT_FALSE(q(heap, heap + 2 * spc - 1));
+}
+
 }  // namespace
 }  // namespace kestrel
