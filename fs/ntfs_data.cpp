@@ -101,7 +101,7 @@ bool ReadNtfsFileDataFrom(SectorSource& src, PartInfo& part, const FileNode& nod
         std::vector<uint8_t> data;
         if (!ReadResidentData(src, node, data)) return false;
         const uint32_t n = uint32_t(std::min<size_t>(data.size(), maxBytes));
-        std::memcpy(buffer, data.data(), n);
+        if (n != 0) std::memcpy(buffer, data.data(), n);
         if (bytesRead) *bytesRead = n;
         return true;
     }
@@ -148,7 +148,7 @@ bool ExportNtfsFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Scan
     if (node.flags & kFlagResidentData) {
         std::vector<uint8_t> data;
         if (StopRequested(state) || !ReadResidentData(src, node, data)) return false;
-        if (!out.Write(data.data(), data.size())) {
+        if (!data.empty() && !out.Write(data.data(), data.size())) {
             if (policy == kClearFile) out.SetLengthZero();
             return false;
         }

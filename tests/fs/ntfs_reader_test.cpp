@@ -256,6 +256,13 @@ TEST(NtfsData, ResidentAndEmptyFiles) {
         if (c.bytes == 700) {
             EXPECT_EQ(e.bytes, value);
         }
+        if (c.flags & kFlagResidentData) {
+            std::vector<uint8_t> head(100, 0xAA);
+            uint32_t got = 7;
+            ScanState state{kScanRunning};
+            EXPECT_EQ(ReadNtfsFileData(part, node, state, 100, head.data(), &got), c.ok);
+            EXPECT_EQ(got, std::min<size_t>(c.bytes, 100));
+        }
     }
 }
 
