@@ -33,6 +33,8 @@ for part in $("$cli" partitions "$demo" | awk -F'\t' '$1 != "#number" && $1 != 0
     "$cli" ls "$demo" --part "$part" --deleted
     "$cli" ls "$demo" --part "$part" --deleted | awk -F'\t' '$1 == "deleted-file" {print $4}' |
     while IFS= read -r path; do
+        # Names come from the disk: never let one climb out of the folder.
+        case "/$path/" in */../*|*/./*) echo "  skipped unsafe name: $path"; continue ;; esac
         mkdir -p "$recovered/$part/$(dirname "$path")"
         "$cli" cat "$demo" --part "$part" "$path" > "$recovered/$part/$path"
     done
