@@ -1,7 +1,6 @@
 #include "fs/ntfs_reader.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
