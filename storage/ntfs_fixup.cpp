@@ -16,7 +16,9 @@ bool ApplyNtfsFixupWithMagic(uint8_t* record, size_t bytes, const char magic[4])
     if (usaCount != bytes / kStride + 1) return false;
     // The array must sit in the first sector after the fixed header fields,
     // clear of that sector's own protected last two bytes.
-    if (usaOffset < 8 || usaOffset % 2 != 0 || usaCount * 2 > kStride - 2 - usaOffset) return false;
+    if (usaOffset < 8 || usaOffset % 2 != 0 || usaOffset > kStride - 2 ||
+        usaCount * 2 > kStride - 2 - usaOffset)
+        return false;
     const uint8_t* usa = record + usaOffset;
     for (size_t i = 1; i < usaCount; ++i) {
         uint8_t* tail = record + i * kStride - 2;

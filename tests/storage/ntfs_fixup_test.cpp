@@ -41,6 +41,8 @@ TEST(NtfsFixupTest, RejectsDamagedRecordsUnchanged) {
         {"offset inside the header", 4, {4, 0}, 1024},
         {"odd offset", 4, {0x31, 0}, 1024},
         {"array past the first sector", 4, {0xFC, 0x01}, 1024},
+        {"offset past the first sector", 4, {0x02, 0x02}, 1024},
+        {"offset far past the record", 4, {0xFE, 0xFF}, 1024},
         {"torn first sector", 510, {0xAA, 0xBB}, 1024},
         {"torn second sector", 1023, {0xEE}, 1024},
         {"size not whole sectors", 0, {'F'}, 1000},
