@@ -14,6 +14,7 @@
 #include "app/run_state.h"
 #include "app/user_interaction.h"
 #include "fs/fat_cluster_resolution.h"
+#include "fs/ntfs_known_extents.h"
 #include "scan/scan_session.h"
 #include "storage/sector_source.h"
 
@@ -40,6 +41,9 @@ void Notify(ScanSession& s, uint32_t code) {
 void PrepareScan(ScanSession& s, ScanState& state) {
     s.scanCompleted = false;
     ClearFatScanFinds();
+    // The MFT and index extents the NTFS reader learnt belong to the scan
+    // that read them.
+    ClearNtfsKnownExtents();
     s.timing.Start(ScanClockSeconds());
     const uint64_t blocks = DeviceBlockCount(s.scanned);
     s.catalogue.Reset(blocks);
