@@ -123,10 +123,18 @@ struct Exported {
     std::vector<uint8_t> bytes;
 };
 
-inline Exported ExportNode(PartInfo& part, const FileNode& node, ReadErrorPolicy policy,
-                           SectorSource* src = nullptr, int32_t stateValue = kScanRunning) {
+using ExportFn = bool (*)(OutputFile&, PartInfo&, ScanState&, const FileNode&, ProgressSnapshot&,
+                          ReadErrorPolicy);
+using ExportFromFn = bool (*)(SectorSource&, OutputFile&, PartInfo&, ScanState&, const FileNode&,
+                              ProgressSnapshot&, ReadErrorPolicy);
+
+// Exports one node through a reader's export path (its own source, or the
+// given one with injected faults) into a temporary file and reads it back.
+inline Exported ExportThrough(ExportFn plain, ExportFromFn from, PartInfo& part,
+                              const FileNode& node, ReadErrorPolicy policy, SectorSource* src,
+                              int32_t stateValue) {
     static int counter = 0;
-    const std::string path = TempDir("fat_export") + "/f" + std::to_string(counter++);
+    const std::string path = TempDir("export") + "/f" + std::to_string(counter++);
     Exported e;
     {
         OutputFile out;
@@ -134,11 +142,16 @@ inline Exported ExportNode(PartInfo& part, const FileNode& node, ReadErrorPolicy
         ScanState state{stateValue};
         ProgressSnapshot progress;
         progress.phase = kPhaseExport;
-        e.ok = src ? ExportFatFileFrom(*src, out, part, state, node, progress, policy)
-                   : ExportFatFile(out, part, state, node, progress, policy);
+        e.ok = src ? from(*src, out, part, state, node, progress, policy)
+                   : plain(out, part, state, node, progress, policy);
     }
     e.bytes = ReadFileBytes(path);
     return e;
+}
+
+inline Exported ExportNode(PartInfo& part, const FileNode& node, ReadErrorPolicy policy,
+                           SectorSource* src = nullptr, int32_t stateValue = kScanRunning) {
+    return ExportThrough(ExportFatFile, ExportFatFileFrom, part, node, policy, src, stateValue);
 }
 
 // A partition read from a fixture, freed at the end.

@@ -12,20 +12,7 @@ namespace kestrel::test {
 
 inline Exported ExportNtfsNode(PartInfo& part, const FileNode& node, ReadErrorPolicy policy,
                                SectorSource* src = nullptr, int32_t stateValue = kScanRunning) {
-    static int counter = 0;
-    const std::string path = TempDir("ntfs_export") + "/f" + std::to_string(counter++);
-    Exported e;
-    {
-        OutputFile out;
-        if (!out.Create(path)) return e;
-        ScanState state{stateValue};
-        ProgressSnapshot progress;
-        progress.phase = kPhaseExport;
-        e.ok = src ? ExportNtfsFileFrom(*src, out, part, state, node, progress, policy)
-                   : ExportNtfsFile(out, part, state, node, progress, policy);
-    }
-    e.bytes = ReadFileBytes(path);
-    return e;
+    return ExportThrough(ExportNtfsFile, ExportNtfsFileFrom, part, node, policy, src, stateValue);
 }
 
 // The volume of an image file, read into a node table that is freed at the end.
