@@ -49,3 +49,7 @@ while IFS=$'\t' read -r part state size mtime path sha; do
     else bad=$((bad + 1)); echo "  MISSING $part/$path"; fi
 done < <(tail -n +2 "$root/tests/data/demo/manifest.tsv")
 echo "$ok recovered intact, $bad missing"
+
+echo
+echo "== kestrel-cli scan out/demo.img  (deep scan of the whole disk)"
+"$cli" scan "$demo"
