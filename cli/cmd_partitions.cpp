@@ -1,9 +1,10 @@
-// kestrel-cli partitions IMAGE: the partition numbers every other command
-// takes, with where each partition lies and what it holds.
+// kestrel-cli partitions IMAGE: the partitions of a disk image or device, one
+// line each, numbered as every other command takes them (1-based; a bare
+// volume image is its one partition, at LBA 0).
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
-#include "app/text_utils.h"
 #include "cli/commands.h"
 #include "storage/image_partitions.h"
 
@@ -14,7 +15,8 @@ int CmdPartitions(const Args& args) {
         std::fprintf(stderr, "usage: kestrel-cli partitions IMAGE\n");
         return 2;
     }
-    const std::vector<PartInfo> parts = ListImagePartitions(Utf16FromUtf8(args[0]));
+    std::vector<std::string> types;
+    const std::vector<PartInfo> parts = ListImagePartitions(Utf16FromUtf8(args[0]), &types);
     if (parts.empty()) {
         std::fprintf(stderr,
                      "kestrel-cli partitions: cannot read '%s' (missing, unreadable or "
@@ -22,12 +24,18 @@ int CmdPartitions(const Args& args) {
                      args[0].c_str());
         return 2;
     }
-    std::printf("#number\tstart_lba\tsectors\tsize\ttype\tfs_kind\tfs_name\tlabel\n");
-    for (size_t i = 0; i < parts.size(); ++i) {
+    // Entry 0 is the whole image; it is a partition only of a bare volume image.
+    const bool bare = IsBareVolumeListing(parts);
+    const size_t first = bare ? 0 : 1;
+    if (!bare && parts.size() == 1)
+        std::fprintf(stderr, "kestrel-cli partitions: '%s' holds no partition table and no "
+                     "recognised volume (a deep scan of the whole image may still find some)\n",
+                     args[0].c_str());
+    for (size_t i = first; i < parts.size(); ++i) {
         const PartInfo& p = parts[i];
-        std::printf("%zu\t%" PRIu64 "\t%" PRIu64 "\t%s\t0x%02X\t%u\t%s\t%s\n", i, p.startLba,
-                    p.sizeSectors, Utf8FromWide(FormatSectorSize(p.sizeSectors)).c_str(),
-                    unsigned(p.partType), unsigned(p.fsKind), Utf8FromWide(p.fsName).c_str(),
+        std::printf("%zu\t%" PRIu64 "\t%" PRIu64 "\t%s\t%u\t%s\t%s\n", bare ? size_t(1) : i,
+                    p.startLba, p.sizeSectors, i < types.size() ? types[i].c_str() : "00",
+                    unsigned(p.fsKind), Utf8FromWide(p.fsName).c_str(),
                     Utf8FromWide(p.label).c_str());
     }
     return 0;

@@ -27,7 +27,7 @@ echo "== kestrel-cli partitions out/demo.img"
 # each one out through the engine's export path.
 recovered="$root/out/demo-recovered"
 rm -rf "$recovered"
-for part in $("$cli" partitions "$demo" | awk -F'\t' '$1 != "#number" && $1 != 0 && $6 != 0 {print $1}'); do
+for part in $("$cli" partitions "$demo" | awk -F'\t' '$5 != 0 {print $1}'); do
     echo
     echo "== kestrel-cli ls out/demo.img --part $part --deleted"
     "$cli" ls "$demo" --part "$part" --deleted

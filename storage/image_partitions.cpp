@@ -1,5 +1,6 @@
 #include "storage/image_partitions.h"
 
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -22,7 +23,18 @@ struct ImageContext {
     uint64_t sectors;
     WString path;
     WString fileName;
+    std::vector<std::string>* typeTexts;
 };
+
+std::string TypeByteText(uint8_t type) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", unsigned(type));
+    return text;
+}
+
+void AddTypeText(ImageContext& img, std::string text) {
+    if (img.typeTexts) img.typeTexts->push_back(std::move(text));
+}
 
 WString FileNameOf(const WString& path) {
     const size_t slash = path.find_last_of(u'/');
@@ -67,6 +79,7 @@ bool AddTableEntry(const uint8_t* entry, uint64_t base, ImageContext& img,
     if (!BuildPartFromEntry(entry, base, img.src, part)) return false;
     part.fsName = FsNameForKind(part.fsKind);
     StampImage(part, img);
+    AddTypeText(img, TypeByteText(part.partType));
     out.push_back(std::move(part));
     return true;
 }
@@ -112,6 +125,7 @@ bool ReadGptAt(uint64_t headerLba, ImageContext& img, std::vector<PartInfo>& out
         FillRecognisedVolume(part, img.src);
         if (part.label.empty()) part.label = kDefaultLabel;
         StampImage(part, img);
+        AddTypeText(img, GuidText(g.typeGuid));
         out.push_back(std::move(part));
     }
     return true;
@@ -119,11 +133,14 @@ bool ReadGptAt(uint64_t headerLba, ImageContext& img, std::vector<PartInfo>& out
 
 }  // namespace
 
-std::vector<PartInfo> ListImagePartitions(const WString& imagePath) {
+std::vector<PartInfo> ListImagePartitions(const WString& imagePath,
+                                          std::vector<std::string>* typeTexts) {
     std::vector<PartInfo> out;
+    if (typeTexts) typeTexts->clear();
     ScopedSource src;
     if (!OpenSourcePath(imagePath, *src) || src->byteSize < kSectorSize) return out;
-    ImageContext img{*src, src->byteSize / kSectorSize, imagePath, FileNameOf(imagePath)};
+    ImageContext img{*src, src->byteSize / kSectorSize, imagePath, FileNameOf(imagePath),
+                     typeTexts};
 
     uint8_t sec0[kSectorSize];
     if (!ReadSectors(*src, 1, sec0, 0)) return out;
@@ -137,9 +154,11 @@ std::vector<PartInfo> ListImagePartitions(const WString& imagePath) {
         // backup boot sector: the whole image is that volume.
         whole.fsKind = IdentifyImageVolume(*src, whole, 0);
         FillRecognisedVolume(whole, *src);
+        AddTypeText(img, TypeByteText(whole.partType));
         return out;
     }
     std::memcpy(whole.bootSector, sec0, kSectorSize);
+    AddTypeText(img, TypeByteText(0));
 
     bool protective = false;
     for (int i = 0; i < 4; ++i)
@@ -159,8 +178,13 @@ std::vector<PartInfo> ListImagePartitions(const WString& imagePath) {
     return out;
 }
 
+bool IsBareVolumeListing(const std::vector<PartInfo>& parts) {
+    return parts.size() == 1 && parts[0].fsKind != kFsUnknown;
+}
+
 bool FindImagePartition(const WString& imagePath, uint32_t number, PartInfo& out) {
     std::vector<PartInfo> parts = ListImagePartitions(imagePath);
+    if (number == 1 && IsBareVolumeListing(parts)) number = 0;
     if (number >= parts.size()) return false;
     out = std::move(parts[number]);
     return true;

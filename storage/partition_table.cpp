@@ -1,5 +1,8 @@
 #include "storage/partition_table.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace kestrel {
 
 bool HasMbrSignature(const uint8_t* sector) { return sector[510] == 0x55 && sector[511] == 0xAA; }
@@ -37,9 +40,19 @@ std::vector<GptPartition> ParseGptEntries(ByteView array, uint32_t entryCount,
         GptPartition p;
         p.firstLba = e.U64(32);
         p.lastLba = e.U64(40);
+        std::memcpy(p.typeGuid, e.data(), 16);
         if (p.firstLba <= p.lastLba) out.push_back(p);
     }
     return out;
+}
+
+std::string GuidText(const uint8_t g[16]) {
+    char text[40];
+    std::snprintf(text, sizeof text,
+                  "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
+                  g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14],
+                  g[15]);
+    return text;
 }
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 // its extended chain, and the GUID partition table. Pure parsing of one
 // sector or one entry array; image_partitions walks them on a source.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/bytes.h"
@@ -41,7 +42,11 @@ bool ParseGptHeader(const uint8_t* sector, GptHeader& out);
 struct GptPartition {
     uint64_t firstLba = 0;
     uint64_t lastLba = 0;  // inclusive
+    uint8_t typeGuid[16] = {};
 };
+// The usual text form of a GUID as stored on disk (first three fields
+// little-endian): "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7".
+std::string GuidText(const uint8_t guid[16]);
 // The used entries (non-zero type GUID, first <= last) of an entry array.
 std::vector<GptPartition> ParseGptEntries(ByteView array, uint32_t entryCount, uint32_t entryBytes);
 

@@ -14,9 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/cli_runner.h"
 #include "tests/support/fixture.h"
 
 namespace {
+
+using kestrel::test::ReadText;
+using kestrel::test::RunCli;
 
 struct Line {
     std::string state, size, modified, path, sha;
@@ -40,34 +44,6 @@ std::vector<Line> ParseLines(const std::string& text, bool withSha) {
         lines.push_back(l);
     }
     return lines;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-// Runs kestrel-cli with TZ=UTC, standard output into outPath; the exit code.
-int RunCli(const std::vector<std::string>& args, const std::string& outPath) {
-    const pid_t pid = fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        const int fd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0) _exit(127);
-        dup2(fd, 1);
-        const int devNull = ::open("/dev/null", O_WRONLY);
-        if (devNull >= 0) dup2(devNull, 2);
-        setenv("TZ", "UTC", 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(KESTREL_CLI));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(KESTREL_CLI, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string Sha256Of(const std::string& path) {

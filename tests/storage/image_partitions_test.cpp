@@ -198,10 +198,16 @@ TEST(ImagePartitionsTest, HostileGptHeaders) {
     }
 }
 
-TEST(ImagePartitionsTest, BareVolumeImageIsOnlyNumberZero) {
+TEST(ImagePartitionsTest, BareVolumeImageIsNumberZeroAndItsOnePartition) {
     const std::string path = test::FixturePath("storage/fat32.img.gz");
     const std::vector<PartInfo> parts = ListImagePartitions(Utf16FromUtf8(path));
     ASSERT_EQ(parts.size(), 1u);
+    EXPECT_TRUE(IsBareVolumeListing(parts));
+    PartInfo one, two;
+    ASSERT_TRUE(FindImagePartition(Utf16FromUtf8(path), 1, one));
+    EXPECT_EQ(one.fsKind, uint32_t(kFsFat32));
+    EXPECT_EQ(one.startLba, 0u);
+    EXPECT_FALSE(FindImagePartition(Utf16FromUtf8(path), 2, two));
     EXPECT_EQ(parts[0].fsKind, uint32_t(kFsFat32));
     EXPECT_EQ(parts[0].partType, 0x0B);
     EXPECT_EQ(parts[0].fsName, u"FAT32");
