@@ -219,7 +219,10 @@ void EndOfScan(ScanSession& s, ScanState& state) {
         s.scanCompleted = true;
         HandOverFatScanFinds(s);
     }
-    while (!s.readerFinished.load()) SleepMs(s.pollMs);
+    // The reader sets its flag a moment after the state word that ended the
+    // processor's loop, so the processor nearly always gets here first: a
+    // whole poll interval of sleep would be added to every scan.
+    while (!s.readerFinished.load()) SleepMs(1);
     s.ring.Free();
     s.pending.ReleaseWindow();
     s.schedule.map.Free();
@@ -296,7 +299,7 @@ void StartDeepScan(ScanJob& job) {
 void RunDeepScan(ScanSession& s, ScanState& state) {
     ScanJob job{&s, &state};
     DiskScanAndViewThread(&job);
-    while (!s.processorFinished.load()) SleepMs(10);
+    while (!s.processorFinished.load()) SleepMs(1);
 }
 
 }  // namespace kestrel
