@@ -10,6 +10,9 @@
 # type, paranoid) over it. An original counts as recovered by a tool when one
 # of the tool's files (for Kestrel: a complete find, status 4, read from the
 # image at LBA * 512 for its length) has exactly the original's sha256.
+# Beside the exact counts the table gives, per tool, the originals at whose
+# first sector the tool produced anything (header recognised, length right
+# or wrong), and a line with the status of Kestrel's inexact finds there.
 #
 # A raw image rather than a file system on purpose: carving looks at bytes
 # only, and a file system whose files were deleted would leave the same

@@ -26,11 +26,14 @@ name() { printf '%s/%s_%03d.%s' "$out" "$1" "$2" "$3"; }
 
 words=(kestrel recovery sector cluster volume record index journal bitmap signature carve
        header footer offset length partition table image stream block chain entry)
-text_lines() {  # text_lines KEY LINES
-    local key=$1 lines=$2 i line j
+text_lines() {  # text_lines KEY LINES: lines of words, different for every KEY
+    local k lines=$2 i line j
+    k=$(r "$1" 1000003)
     for ((i = 0; i < lines; i++)); do
-        line="$i"
-        for ((j = 0; j < 12; j++)); do line+=" ${words[$(( (i * 7 + j * 13 + ${#key} * 3 + j * i) % ${#words[@]} ))]}"; done
+        line="$k.$i"
+        for ((j = 0; j < 12; j++)); do
+            line+=" ${words[$(( (k + i * 7 + j * 13 + j * i) % ${#words[@]} ))]}"
+        done
         echo "$line"
     done
 }
