@@ -1,5 +1,8 @@
 // Finds whose analysis waits for later blocks, and the look-ahead window of
 // up to eight consecutive blocks that serves them.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <list>
 
@@ -21,15 +24,68 @@ uint32_t CompareSectorRanges(uint64_t a, uint64_t b, uint64_t c, uint64_t d) {
     return kRangeCoversEnd;
 }
 
+namespace {
+
+constexpr size_t kWindowBytes = size_t(kWindowBlocks) * kBlockBytes;
+
+// The window as a ring of block slots mapped twice in a row, so that the
+// kWindowBlocks blocks from any slot on are contiguous in memory: moving the
+// window on by one block is one block copy into the slot of the oldest, not
+// a move of the other seven (56 MiB per block while a long find is pending).
+uint8_t* MapMirroredWindow() {
+    const int fd = memfd_create("kestrel-lookahead", MFD_CLOEXEC);
+    if (fd < 0) return nullptr;
+    uint8_t* base = nullptr;
+    if (ftruncate(fd, off_t(kWindowBytes)) == 0) {
+        void* area = mmap(nullptr, 2 * kWindowBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (area != MAP_FAILED) {
+            base = static_cast<uint8_t*>(area);
+            const int rw = PROT_READ | PROT_WRITE;
+            if (mmap(base, kWindowBytes, rw, MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED ||
+                mmap(base + kWindowBytes, kWindowBytes, rw, MAP_SHARED | MAP_FIXED, fd, 0) ==
+                    MAP_FAILED) {
+                munmap(base, 2 * kWindowBytes);
+                base = nullptr;
+            }
+        }
+    }
+    close(fd);  // the mappings keep the memory
+    return base;
+}
+
+}  // namespace
+
 struct PendingFinds::Impl {
     std::list<SignatureFind> list;
-    uint8_t* window = nullptr;
+    // Either the mirrored ring (the window starts at slot `head`) or, where
+    // it cannot be mapped, one plain guarded block that is shifted by moves.
+    uint8_t* storage = nullptr;
+    bool mirrored = false;
+    uint32_t head = 0;
     uint64_t windowStart = 0;
     uint32_t windowCount = 0;
     uint64_t windowLast = 0;
 
+    uint8_t* Window() const { return storage + size_t(head) * kBlockBytes; }
+
+    void Allocate() {
+        if (storage) return;
+        head = 0;
+        storage = MapMirroredWindow();
+        mirrored = storage != nullptr;
+        if (!mirrored) storage = static_cast<uint8_t*>(GuardedAlloc(kWindowBytes, __LINE__));
+    }
+
+    void Release() {
+        if (storage && mirrored) munmap(storage, 2 * kWindowBytes);
+        else if (storage) GuardedFree(storage);
+        storage = nullptr;
+        mirrored = false;
+        head = 0;
+    }
+
     void ResetWindowTo(const uint8_t* block, uint64_t blockStart) {
-        std::memcpy(window, block, kBlockBytes);
+        std::memcpy(Window(), block, kBlockBytes);
         windowStart = blockStart;
         windowCount = 1;
     }
@@ -42,12 +98,18 @@ struct PendingFinds::Impl {
         } else {
             uint64_t k = (blockStart - windowStart) / kBlockSectors;
             if (k == kWindowBlocks) {
-                std::memmove(window, window + kBlockBytes, size_t(kWindowBlocks - 1) * kBlockBytes);
-                std::memcpy(window + size_t(kWindowBlocks - 1) * kBlockBytes, block, kBlockBytes);
+                if (mirrored) {
+                    // The oldest block's slot becomes the newest.
+                    head = (head + 1) % kWindowBlocks;
+                } else {
+                    std::memmove(Window(), Window() + kBlockBytes,
+                                 size_t(kWindowBlocks - 1) * kBlockBytes);
+                }
+                std::memcpy(Window() + size_t(kWindowBlocks - 1) * kBlockBytes, block, kBlockBytes);
                 windowStart += kBlockSectors;
                 windowCount = kWindowBlocks;
             } else if (k == windowCount) {
-                std::memcpy(window + size_t(k) * kBlockBytes, block, kBlockBytes);
+                std::memcpy(Window() + size_t(k) * kBlockBytes, block, kBlockBytes);
                 ++windowCount;
             } else {
                 ResetWindowTo(block, blockStart);
@@ -71,8 +133,7 @@ PendingFinds::~PendingFinds() {
 }
 
 void PendingFinds::AllocateWindow() {
-    if (!impl_->window)
-        impl_->window = static_cast<uint8_t*>(GuardedAlloc(kWindowBlocks * kBlockBytes, __LINE__));
+    impl_->Allocate();
     impl_->list.clear();
     impl_->windowStart = 0;
     impl_->windowCount = 0;
@@ -80,8 +141,7 @@ void PendingFinds::AllocateWindow() {
 }
 
 void PendingFinds::ReleaseWindow() {
-    if (impl_->window) GuardedFree(impl_->window);
-    impl_->window = nullptr;
+    impl_->Release();
     impl_->list.clear();
     impl_->windowStart = 0;
     impl_->windowCount = 0;
@@ -118,7 +178,7 @@ bool PendingFinds::Prune(uint64_t blockStartSector) {
 void PendingFinds::Run(const uint8_t* block, uint64_t blockStartSector,
                        FinalisePendingFind finalise, void* context) {
     if (!block) return;
-    if (!impl_->window) AllocateWindow();
+    if (!impl_->storage) AllocateWindow();
     impl_->UpdateWindow(block, blockStartSector);
     const size_t windowBytes = size_t(impl_->windowCount) * kBlockBytes;
     // Each pass either finishes a find or moves a needed range; a range that
@@ -136,7 +196,7 @@ void PendingFinds::Run(const uint8_t* block, uint64_t blockStartSector,
             const uint64_t first = it->neededFirst;
             const uint64_t last = it->neededLast;
             uint32_t status =
-                AnalyzeSignatureFind(impl_->window, windowBytes, *it, impl_->windowStart);
+                AnalyzeSignatureFind(impl_->Window(), windowBytes, *it, impl_->windowStart);
             if (status == kFindPending) {
                 if (it->neededFirst != first || it->neededLast != last) changed = true;
                 ++it;

@@ -125,6 +125,25 @@ TEST(PendingFinds, JpegBeyondTheWindowStaysPending) {
     EXPECT_EQ(sim.pending.Count(), 0u);
 }
 
+TEST(PendingFinds, FindsCompleteFromAWindowThatHasSlidPastItsEnd) {
+    // Three overlapping 36 MiB JPEGs keep every block of the sweep wanted, so
+    // the window fills and then moves on by a block at a time; the last find
+    // is read from a window that has moved seven times (past its own length).
+    const Bytes jpg = BigJpeg(36 << 20);
+    const uint64_t starts[] = {100, 4 * kBlockSectors + 20000, 9 * kBlockSectors + 12544};
+    Bytes medium(16 * size_t(kBlockBytes), 0);
+    for (uint64_t at : starts)
+        std::copy(jpg.begin(), jpg.end(), medium.begin() + ptrdiff_t(at * 512));
+    ScanSim sim;
+    sim.Scan(medium);
+    ASSERT_EQ(sim.items.size(), 3u);
+    for (uint64_t at : starts) {
+        const Item& item = sim.items.at(at);
+        EXPECT_EQ(item.status, uint32_t(kFindComplete)) << at;
+        EXPECT_EQ(item.length, jpg.size()) << at;
+    }
+}
+
 SignatureFind PendingFind(uint64_t first, uint64_t last) {
     SignatureFind f{};
     f.typeId = 53;
