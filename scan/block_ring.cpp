@@ -1,6 +1,7 @@
 #include "scan/block_ring.h"
 
 #include <chrono>
+#include <cstdint>
 #include <utility>
 
 #include "app/guarded_memory.h"
@@ -25,14 +26,23 @@ void CScanBlockRing::Free() {
     count_ = readIndex_ = writeIndex_ = 0;
 }
 
+// The data part starts on a page boundary. The guarded allocation's header
+// puts its memory 8 bytes past one, and the kernel's copy out of the page
+// cache into a destination that is not even cache-line aligned took about
+// half as long again (the reader's CPU per GiB of a cold scan, 0.23-0.45 s
+// before, 0.15-0.16 s after).
 BlockBuffer CScanBlockRing::AllocateOwnBuffer() {
+    constexpr uintptr_t kAlign = 4096;
     BlockBuffer b;
-    b.bytes = static_cast<uint8_t*>(GuardedAlloc(kBlockBufferBytes, __LINE__));
+    b.allocation = GuardedAlloc(kBlockBufferBytes + kAlign, __LINE__);
+    const uintptr_t at = (reinterpret_cast<uintptr_t>(b.allocation) + kAlign - 1) & ~(kAlign - 1);
+    b.bytes = reinterpret_cast<uint8_t*>(at);
     return b;
 }
 
 void CScanBlockRing::FreeOwnBuffer(BlockBuffer& b) {
-    if (b.bytes) GuardedFree(b.bytes);
+    if (b.allocation) GuardedFree(b.allocation);
+    b.allocation = nullptr;
     b.bytes = nullptr;
 }
 

@@ -23,6 +23,7 @@ constexpr uint32_t kBlockBufferBytes = 0x800200;  // data, then a 512-byte trail
 // hold the block's start LBA (little-endian); the rest of the trailer is zero.
 struct BlockBuffer {
     uint8_t* bytes = nullptr;
+    void* allocation = nullptr;  // what was allocated; bytes lies in it
     uint64_t Lba() const;
     void SetLba(uint64_t lba);
     uint8_t* Data() { return bytes; }
