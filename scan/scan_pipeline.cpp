@@ -118,8 +118,8 @@ void ReadLoop(ScanSession& s, ScanState& state) {
             s.timing.EndPause(ScanClockSeconds());
             if (state.load() == kScanStopRequested) break;
         }
-        // ReadSectors zero-fills all 0x4000 sectors before it reads, so a
-        // failed or clamped read leaves zeros and no second memset is needed.
+        // ReadSectors leaves zeros wherever its read does not deliver (a
+        // failed, short or clamped read), so the block needs no memset first.
         ReadSectors(*src, uint32_t(kScanBlockSectors), own.Data(), lba);
         own.SetLba(lba);
         while (!s.ring.Put(own)) {
