@@ -61,6 +61,7 @@ struct Fixture {
     const char* manifest;
     const char* image;
 };
+void PrintTo(const Fixture& f, std::ostream* os) { *os << f.image; }
 
 class LsCatTest : public ::testing::TestWithParam<Fixture> {
 protected:

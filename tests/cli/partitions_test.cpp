@@ -18,6 +18,7 @@ struct Case {
     const char* fixture;
     const char* expected;  // the whole standard output
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.fixture; }
 
 class PartitionsTest : public testing::TestWithParam<Case> {};
 
