@@ -14,19 +14,14 @@
 #include "platform/bytes.h"
 #include "platform/registry_store.h"
 #include "tests/support/fixture.h"
+#include "tests/support/recording_ui.h"
 
 namespace kestrel {
 namespace {
 
 using test::LoopbackListener;
 
-class RecordingUi : public IUserInteraction {
-public:
-    void ShowMessage(const WString& text) override { shown.push_back(text); }
-    bool AskYesNo(const WString&, bool d) override { return d; }
-    int AskChoice(const WString&, const std::vector<WString>&, int d) override { return d; }
-    std::vector<WString> shown;
-};
+using test::RecordingUi;
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -72,8 +67,8 @@ TEST_F(AppTest, SecondInstanceIsRefusedWithTheMessage) {
     ASSERT_TRUE(first.Startup(opts));
     CKestrelApp second;
     EXPECT_FALSE(second.Startup(opts));
-    ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0], u"已经有一个Kestrel软件运行了!");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], u"已经有一个Kestrel软件运行了!");
     // The first instance still holds the lock.
     InstanceLock probe;
     EXPECT_FALSE(probe.Acquire(opts.lockPath));
@@ -157,7 +152,7 @@ TEST_F(AppTest, StartupReportsUploadsDumpsAndShutdownSendsTheExitReport) {
     const auto exitReport = listener.Accept(1000);
     ASSERT_TRUE(exitReport.has_value());
     EXPECT_EQ(ByteView(exitReport->data(), exitReport->size()).U32(10), 1u);
-    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(AppTest, UnconfiguredBuildSendsNothingAndShowsNothing) {
@@ -170,7 +165,7 @@ TEST_F(AppTest, UnconfiguredBuildSendsNothingAndShowsNothing) {
     app.Shutdown(nullptr, 0);
     WaitReportQueueIdle(5000);
     EXPECT_FALSE(listener.Accept(200).has_value());
-    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 }  // namespace

@@ -11,19 +11,14 @@
 #include "loopback_listener.h"
 #include "platform/bytes.h"
 #include "tests/support/fixture.h"
+#include "tests/support/recording_ui.h"
 
 namespace kestrel {
 namespace {
 
 using test::LoopbackListener;
 
-class RecordingUi : public IUserInteraction {
-public:
-    void ShowMessage(const WString& text) override { shown.push_back(text); }
-    bool AskYesNo(const WString&, bool d) override { return d; }
-    int AskChoice(const WString&, const std::vector<WString>&, int d) override { return d; }
-    std::vector<WString> shown;
-};
+using test::RecordingUi;
 
 // Points the report channel at a loopback listener for one test.
 class ReportChannel : public ::testing::Test {
@@ -136,7 +131,7 @@ TEST_F(ReportChannel, QueuedBurstArrivesInOrderOneConnectionEach) {
         EXPECT_EQ(TextOf(*got), "Scan minute: " + std::to_string(i));
     }
     EXPECT_FALSE(listener.Accept(200).has_value());
-    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(ReportChannel, WithoutConsentOnlyTheListedEventsGoOut) {
@@ -166,12 +161,12 @@ TEST_F(ReportChannel, SynchronousSendAndServerAddressRules) {
     // Unconfigured: nothing is sent and nothing is shown.
     SetReportServer("");
     SendReport(1, WString(), false);
-    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_TRUE(ui.messages.empty());
     // Configured but not an IPv4 address: the message, and the packet is dropped.
     SetReportServer("report.example");
     SendReport(1, WString(), false);
-    ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0], u"服务器IP地址不正确！");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], u"服务器IP地址不正确！");
     EXPECT_FALSE(listener.Accept(200).has_value());
 }
 

@@ -12,6 +12,7 @@
 #include "platform/wide_text.h"
 #include "storage/part_info.h"
 #include "tests/support/fixture.h"
+#include "tests/support/recording_ui.h"
 
 namespace kestrel::test {
 
@@ -62,23 +63,5 @@ inline std::string WriteImage(const std::string& name, uint64_t sectors,
     }
     return path;
 }
-
-class RecordingUi : public IUserInteraction {
-public:
-    RecordingUi() { SetUserInteraction(this); }
-    ~RecordingUi() override { SetUserInteraction(nullptr); }
-    void ShowMessage(const WString& text) override { messages.push_back(text); }
-    bool AskYesNo(const WString& text, bool) override {
-        questions.push_back(text);
-        return answer;
-    }
-    int AskChoice(const WString& text, const std::vector<WString>&, int d) override {
-        questions.push_back(text);
-        return d;
-    }
-    std::vector<WString> messages;
-    std::vector<WString> questions;
-    bool answer = false;
-};
 
 }  // namespace kestrel::test
