@@ -209,19 +209,9 @@ uint32_t GuardedSize(const void* p) {
 }
 
 uint32_t GuardedCopy(void* dst, const void* src, uint32_t count, uint16_t site) {
-    if (!dst || !src || count == 0) return 0;
-    uint8_t* block = BlockOf(dst);
-    if (!HeaderValid(block)) {
-        DamageReport(kEvMemBegin, site);
-        return 0;
-    }
-    const uint32_t size = SizeOf(block);
-    if (count > size) {
-        DamageReport(kEvMemOper, site);
-        count = size;
-    }
-    std::memmove(dst, src, count);
-    return count;
+    // Blocks are never empty (a 0-byte allocation is fatal), so a copy to
+    // offset 0 clamps exactly as a plain guarded copy must.
+    return GuardedCopyAt(dst, 0, src, count, site);
 }
 
 uint32_t GuardedCopyAt(void* dst, uint32_t offset, const void* src, uint32_t count, uint16_t site) {
