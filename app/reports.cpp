@@ -131,7 +131,10 @@ std::vector<uint8_t> BuildReportPacket(uint32_t event, const WString& installId,
 
 std::string DumpUploadName(const std::string& dumpFileName, const WString& installId) {
     std::string stem = dumpFileName.substr(0, dumpFileName.find('.'));
-    if (!installId.empty()) stem += "_" + AnsiFromWide(installId);
+    if (!installId.empty()) {
+        stem += '_';
+        stem += AnsiFromWide(installId);
+    }
     // The field holds 63 bytes and a NUL; the ".dmp" ending must survive a cut.
     stem.resize(AnsiCut(stem, kNameField - 1 - 4));
     return stem + ".dmp";

@@ -57,7 +57,10 @@ TEST(CrashHandler, FaultWritesADumpAndStillEndsBySignal) {
     const std::string marker = dir + "/VRX_Crash_{FC1A0E29-3523-4152-B110-3340363E5DE7}";
     const time_t before = ::time(nullptr);
     const int sig = CrashChild(dir, marker, [] {
-        volatile int* p = reinterpret_cast<int*>(uintptr_t(0x10));
+        // The address is read back from a volatile so the optimiser cannot
+        // see (and warn about) the deliberate fault.
+        volatile uintptr_t address = 0x10;
+        volatile int* p = reinterpret_cast<int*>(address);
         *p = 1;
     });
     EXPECT_EQ(sig, SIGSEGV);
