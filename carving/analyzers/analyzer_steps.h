@@ -42,4 +42,31 @@ inline uint32_t GrowPrefix(SignatureFind& find) {
     return kFindDelivered;
 }
 
+// What one pass of a growing reader's parser decided about the prefix it saw.
+enum class PrefixStep { kComplete, kRejected, kNeedMore };
+
+// The growing readers' loop: offer the file's prefix from its first byte to
+// the end of the buffer, one block more each time the parser needs more,
+// until it decides or the prefix passes what a window can hold.
+template <typename Parse>
+uint32_t AnalyzeGrowingPrefix(SignatureFind& find, const FindBuffer& buffer, Parse parse) {
+    find.parseOffset = 0;
+    if (find.readSize == 0) find.readSize = BytesToBufferEnd(find, buffer);
+    for (uint32_t step = 0; step <= kMaxFindRead / kBlockBytes; ++step) {
+        ByteView v;
+        const uint32_t r = ViewFindBytes(find, buffer, v);
+        if (r != kFindDelivered) return r;
+        switch (parse(v)) {
+            case PrefixStep::kComplete:
+                return kFindComplete;
+            case PrefixStep::kRejected:
+                return kFindRejected;
+            case PrefixStep::kNeedMore:
+                break;
+        }
+        if (GrowPrefix(find) == kFindPending) return kFindPending;
+    }
+    return kFindRejected;
+}
+
 }  // namespace kestrel

@@ -7,11 +7,9 @@
 namespace kestrel {
 namespace {
 
-enum class JpegStep { kComplete, kRejected, kNeedMore };
-
 // Walks the marker segments of `v` from its start; sets the flag and word A
 // at the start-of-scan marker.
-JpegStep WalkMarkers(SignatureFind& find, const ByteView& v) {
+PrefixStep WalkMarkers(SignatureFind& find, const ByteView& v) {
     const size_t n = v.size();
     size_t pos = 0;
     while (pos < n && v.U8(pos) == 0xFF) {
@@ -21,7 +19,7 @@ JpegStep WalkMarkers(SignatureFind& find, const ByteView& v) {
         if (code == 0xDA) {
             find.wordA = uint32_t(pos);
             find.flag = 1;
-            return JpegStep::kComplete;
+            return PrefixStep::kComplete;
         }
         if (code == 0xD8) {
             pos += 1;
@@ -36,12 +34,12 @@ JpegStep WalkMarkers(SignatureFind& find, const ByteView& v) {
         pos += 1 + uint64_t(segment);
     }
     // Stopped on a byte that is not a marker, well inside the bytes read: not a JPEG.
-    if (pos + 2 < n) return JpegStep::kRejected;
-    if (pos > n && pos - n > 0xFFFFF) return JpegStep::kRejected;
-    return JpegStep::kNeedMore;
+    if (pos + 2 < n) return PrefixStep::kRejected;
+    if (pos > n && pos - n > 0xFFFFF) return PrefixStep::kRejected;
+    return PrefixStep::kNeedMore;
 }
 
-JpegStep FindEnd(SignatureFind& find, const ByteView& v) {
+PrefixStep FindEnd(SignatureFind& find, const ByteView& v) {
     const uint8_t* data = v.data();
     const size_t n = v.size();
     size_t pos = find.wordA;
@@ -51,33 +49,25 @@ JpegStep FindEnd(SignatureFind& find, const ByteView& v) {
         pos = size_t(static_cast<const uint8_t*>(hit) - data);
         if (data[pos + 1] == 0xD9) {
             find.length = pos + 2;
-            return JpegStep::kComplete;
+            return PrefixStep::kComplete;
         }
         ++pos;
     }
     // Resume where an FF at the very end may still pair with a D9 beyond it.
     find.wordA = uint32_t(n > 0 ? n - 1 : 0);
-    return JpegStep::kNeedMore;
+    return PrefixStep::kNeedMore;
 }
 
 }  // namespace
 
 uint32_t AnalyzeJpeg(SignatureFind& find, const FindBuffer& buffer) {
-    find.parseOffset = 0;
-    if (find.readSize == 0) find.readSize = BytesToBufferEnd(find, buffer);
-    for (uint32_t step = 0; step <= kMaxFindRead / kBlockBytes; ++step) {
-        ByteView v;
-        uint32_t r = ViewFindBytes(find, buffer, v);
-        if (r != kFindDelivered) return r;
-        JpegStep s = find.flag == 0 ? WalkMarkers(find, v) : JpegStep::kComplete;
-        if (s == JpegStep::kRejected) return kFindRejected;
-        if (s == JpegStep::kComplete) {
-            s = FindEnd(find, v);
-            if (s == JpegStep::kComplete) return kFindComplete;
-        }
-        if (GrowPrefix(find) == kFindPending) return kFindPending;
-    }
-    return kFindRejected;
+    return AnalyzeGrowingPrefix(find, buffer, [&find](const ByteView& v) {
+        const PrefixStep s = find.flag == 0 ? WalkMarkers(find, v) : PrefixStep::kComplete;
+        if (s != PrefixStep::kComplete) return s;
+        // Past the start of scan: the file ends at its end-of-image marker.
+        return FindEnd(find, v) == PrefixStep::kComplete ? PrefixStep::kComplete
+                                                         : PrefixStep::kNeedMore;
+    });
 }
 
 }  // namespace kestrel

@@ -16,23 +16,21 @@ constexpr size_t kMaxListEntries = 1023999;
 constexpr size_t kMaxDirectoryLinks = 4095999;
 constexpr uint32_t kFreeSector = 0xFFFFFFFF;
 
-enum class Ole2Step { kComplete, kRejected, kNeedMore };
-
 struct Ole2Parse {
     const ByteView& v;
-    Ole2Step outcome = Ole2Step::kRejected;
+    PrefixStep outcome = PrefixStep::kRejected;
 
     // Byte position of sector n; checks the 128 MiB limit, and whether the
     // sector lies within the bytes read.
     bool Locate(int64_t n, size_t& pos) {
-        if (n < 0) return Fail(Ole2Step::kRejected);
+        if (n < 0) return Fail(PrefixStep::kRejected);
         const uint64_t p = uint64_t(n + 1) * kSectorSize;
-        if (p > kMaxSectorPosition) return Fail(Ole2Step::kRejected);
-        if (!v.Has(size_t(p), kSectorSize)) return Fail(Ole2Step::kNeedMore);
+        if (p > kMaxSectorPosition) return Fail(PrefixStep::kRejected);
+        if (!v.Has(size_t(p), kSectorSize)) return Fail(PrefixStep::kNeedMore);
         pos = size_t(p);
         return true;
     }
-    bool Fail(Ole2Step s) {
+    bool Fail(PrefixStep s) {
         outcome = s;
         return false;
     }
@@ -62,9 +60,9 @@ uint32_t StreamType(const ByteView& entry) {
     return 0;
 }
 
-Ole2Step ParseOle2(SignatureFind& find, const ByteView& v) {
+PrefixStep ParseOle2(SignatureFind& find, const ByteView& v) {
     static constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    if (v.size() < kSectorSize || !v.Equals(0, kSignature, 8)) return Ole2Step::kRejected;
+    if (v.size() < kSectorSize || !v.Equals(0, kSignature, 8)) return PrefixStep::kRejected;
     Ole2Parse p{v};
 
     // The sectors that hold the FAT: 109 in the header, the rest in the
@@ -74,10 +72,10 @@ Ole2Step ParseOle2(SignatureFind& find, const ByteView& v) {
     auto add = [&](uint32_t n) {
         size_t pos = 0;
         if (!p.Locate(int32_t(n), pos)) return false;
-        if (seen[n]) return p.Fail(Ole2Step::kRejected);
+        if (seen[n]) return p.Fail(PrefixStep::kRejected);
         seen[n] = true;
         list.push_back(n);
-        if (list.size() > kMaxListEntries) return p.Fail(Ole2Step::kRejected);
+        if (list.size() > kMaxListEntries) return p.Fail(PrefixStep::kRejected);
         return true;
     };
     for (size_t i = 0; i < 109; ++i) {
@@ -89,7 +87,7 @@ Ole2Step ParseOle2(SignatureFind& find, const ByteView& v) {
     uint32_t extension = v.U32(68);
     // Every extension sector is a distinct sector below 128 MiB, so no more
     // of them can exist than that space holds.
-    if (extensionCount > kMaxSectorPosition / kSectorSize) return Ole2Step::kRejected;
+    if (extensionCount > kMaxSectorPosition / kSectorSize) return PrefixStep::kRejected;
     for (uint32_t e = 0; e < extensionCount; ++e) {
         size_t pos = 0;
         if (!p.Locate(int32_t(extension), pos)) return p.outcome;
@@ -101,7 +99,7 @@ Ole2Step ParseOle2(SignatureFind& find, const ByteView& v) {
         extension = v.U32(pos + 4 * 127);
     }
 
-    if (list.size() != v.U32(44) || list.size() * 128 > kMaxFatEntries) return Ole2Step::kRejected;
+    if (list.size() != v.U32(44) || list.size() * 128 > kMaxFatEntries) return PrefixStep::kRejected;
     const size_t entryCount = list.size() * 128;
     std::vector<uint32_t> fat;
     fat.reserve(entryCount);
@@ -110,14 +108,14 @@ Ole2Step ParseOle2(SignatureFind& find, const ByteView& v) {
         if (!p.Locate(int32_t(n), pos)) return p.outcome;
         for (size_t i = 0; i < 128; ++i) {
             const uint32_t entry = v.U32(pos + 4 * i);
-            if (int32_t(entry) < -4) return Ole2Step::kRejected;
-            if (int32_t(entry) > 0 && entry > entryCount + 1) return Ole2Step::kRejected;
+            if (int32_t(entry) < -4) return PrefixStep::kRejected;
+            if (int32_t(entry) > 0 && entry > entryCount + 1) return PrefixStep::kRejected;
             fat.push_back(entry);
         }
     }
     size_t last = fat.size();
     while (last > 0 && fat[last - 1] == kFreeSector) --last;
-    if (last == 0) return Ole2Step::kRejected;
+    if (last == 0) return PrefixStep::kRejected;
     const uint64_t length = uint64_t(last + 1) * kSectorSize;
 
     // The directory chain; more links than the FAT has entries means a loop.
@@ -126,18 +124,18 @@ Ole2Step ParseOle2(SignatureFind& find, const ByteView& v) {
     while (int32_t(sector) >= 0) {
         if (sector >= entryCount || directory.size() >= entryCount ||
             directory.size() >= kMaxDirectoryLinks)
-            return Ole2Step::kRejected;
+            return PrefixStep::kRejected;
         size_t pos = 0;
         if (!p.Locate(int32_t(sector), pos)) return p.outcome;
         directory.push_back(pos);
         sector = fat[sector];
     }
-    if (directory.empty()) return Ole2Step::kRejected;
+    if (directory.empty()) return PrefixStep::kRejected;
     static constexpr char16_t kRoot[] = u"Root Entry";
     const ByteView root = v.Sub(directory[0], 128);
-    if (root.U16(64) != 22) return Ole2Step::kRejected;
+    if (root.U16(64) != 22) return PrefixStep::kRejected;
     for (size_t i = 0; i < 10; ++i) {
-        if (root.U16(2 * i) != kRoot[i]) return Ole2Step::kRejected;
+        if (root.U16(2 * i) != kRoot[i]) return PrefixStep::kRejected;
     }
     for (size_t pos : directory) {
         for (size_t e = 0; e < kSectorSize / 128; ++e) {
@@ -145,28 +143,18 @@ Ole2Step ParseOle2(SignatureFind& find, const ByteView& v) {
             if (type != 0) {
                 find.typeId = type;
                 find.length = length;
-                return Ole2Step::kComplete;
+                return PrefixStep::kComplete;
             }
         }
     }
-    return Ole2Step::kRejected;
+    return PrefixStep::kRejected;
 }
 
 }  // namespace
 
 uint32_t AnalyzeOle2(SignatureFind& find, const FindBuffer& buffer) {
-    find.parseOffset = 0;
-    if (find.readSize == 0) find.readSize = BytesToBufferEnd(find, buffer);
-    for (uint32_t step = 0; step <= kMaxFindRead / kBlockBytes; ++step) {
-        ByteView v;
-        uint32_t r = ViewFindBytes(find, buffer, v);
-        if (r != kFindDelivered) return r;
-        Ole2Step s = ParseOle2(find, v);
-        if (s == Ole2Step::kComplete) return kFindComplete;
-        if (s == Ole2Step::kRejected) return kFindRejected;
-        if (GrowPrefix(find) == kFindPending) return kFindPending;
-    }
-    return kFindRejected;
+    return AnalyzeGrowingPrefix(find, buffer,
+                                [&find](const ByteView& v) { return ParseOle2(find, v); });
 }
 
 }  // namespace kestrel
