@@ -99,7 +99,8 @@ PrefixStep ParseOle2(SignatureFind& find, const ByteView& v) {
         extension = v.U32(pos + 4 * 127);
     }
 
-    if (list.size() != v.U32(44) || list.size() * 128 > kMaxFatEntries) return PrefixStep::kRejected;
+    if (list.size() != v.U32(44) || list.size() * 128 > kMaxFatEntries)
+        return PrefixStep::kRejected;
     const size_t entryCount = list.size() * 128;
     std::vector<uint32_t> fat;
     fat.reserve(entryCount);
