@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/packed_time.h"
 #include "app/scan_state.h"
 #include "fs/partition_tree.h"
 #include "platform/wide_text.h"
@@ -65,28 +64,6 @@ const FileNode* FindFileByPath(PartInfo& part, const std::string& path) {
         if (!found || (NodeKind(n) == kLiveFile && NodeKind(*found) != kLiveFile)) found = &n;
     });
     return found;
-}
-
-const char* NodeStateName(const FileNode& node) {
-    switch (NodeKind(node)) {
-        case kDeletedFile:
-            return "deleted-file";
-        case kLiveFile:
-            return "live-file";
-        case kDeletedDir:
-            return "deleted-dir";
-        default:
-            return "live-dir";
-    }
-}
-
-std::string FormatNodeTime(uint32_t packed) {
-    if (packed == 0) return "-";
-    const CalendarTime t = UnpackTime(packed);
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    return buf;
 }
 
 bool OpenAndReadPartition(const std::string& command, const std::string& image, uint32_t number,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fs/file_node.h"
+#include "fs/node_text.h"
 #include "storage/part_info.h"
 
 namespace kestrel::cli {
@@ -19,12 +20,6 @@ void VisitNodePaths(PartInfo& part,
 // The file (not directory) with this path; a live one wins over deleted ones
 // of the same path. Null when none.
 const FileNode* FindFileByPath(PartInfo& part, const std::string& path);
-
-// "live-file", "live-dir", "deleted-file" or "deleted-dir".
-const char* NodeStateName(const FileNode& node);
-
-// "YYYY-MM-DD HH:MM:SS", or "-" for an unknown time.
-std::string FormatNodeTime(uint32_t packed);
 
 // Opens partition `number` of an image (0: the volume at LBA 0) and reads
 // its file system into part's node table. On failure prints why to stderr

@@ -15,6 +15,7 @@
 #include "fs/fat_data.h"
 #include "fs/fat_reader.h"
 #include "fs/file_node.h"
+#include "fs/node_text.h"
 #include "platform/wide_text.h"
 #include "storage/image_partitions.h"
 #include "tests/support/fixture.h"
@@ -56,40 +57,13 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path, uint64_t offs
     return out;
 }
 
-// Volume 0 of an image as partition discovery sees it. Discovery does not
-// recognise FAT12 boot sectors; such a volume is given kind 10 here, the kind
-// FAT12 volumes are read with.
+// Volume 0 of an image as partition discovery sees it.
 inline bool LoadFatPart(const std::string& image, PartInfo& part) {
-    if (!FindImagePartition(Utf16FromUtf8(image), 0, part)) return false;
-    if (part.fsKind == kFsUnknown) {
-        const std::vector<uint8_t> boot = ReadFileBytes(image, 0, 512);
-        if (boot.size() != 512) return false;
-        std::memcpy(part.bootSector, boot.data(), 512);
-        part.fsKind = kFsFat16;
-    }
-    return true;
+    return FindImagePartition(Utf16FromUtf8(image), 0, part) && part.fsKind != kFsUnknown;
 }
 
-inline std::string FormatTime(uint32_t packed) {
-    const CalendarTime t = UnpackTime(packed);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    return buf;
-}
-
-inline const char* StateName(const FileNode& n) {
-    switch (NodeKind(n)) {
-        case kDeletedFile:
-            return "deleted-file";
-        case kLiveFile:
-            return "live-file";
-        case kDeletedDir:
-            return "deleted-dir";
-        default:
-            return "live-dir";
-    }
-}
+using kestrel::FormatNodeTime;
+using kestrel::NodeStateName;
 
 // Every node below the root (the lost-files folder included), by path.
 inline std::map<std::string, uint32_t> ListPaths(PartInfo& part) {

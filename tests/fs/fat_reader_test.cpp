@@ -53,9 +53,9 @@ TEST(FatReader, TreesMatchManifestsAndExportsMatchHashes) {
             ASSERT_NE(it, paths.end());
             const FileNode* n = GetNode(r.part, it->second);
             ASSERT_NE(n, nullptr);
-            EXPECT_EQ(test::StateName(*n), m.state);
+            EXPECT_EQ(NodeStateName(*n), m.state);
             EXPECT_EQ(std::to_string(n->size), m.size);
-            EXPECT_EQ(test::FormatTime(n->modified), m.modified);
+            EXPECT_EQ(FormatNodeTime(n->modified), m.modified);
             if (IsDirectory(*n)) {
                 EXPECT_EQ(n->typeId, 231);
             }

@@ -42,11 +42,11 @@ TEST(NtfsReader, TreeMatchesManifestAndExportsMatchHashes) {
         auto it = paths.find(m.path);
         ASSERT_NE(it, paths.end());
         const FileNode node = *GetNode(r.part, it->second);
-        EXPECT_EQ(test::StateName(node), m.state);
+        EXPECT_EQ(NodeStateName(node), m.state);
         if (!IsDirectory(node)) {
             EXPECT_EQ(std::to_string(node.size), m.size);
         }
-        EXPECT_EQ(test::FormatTime(node.modified), m.modified);
+        EXPECT_EQ(FormatNodeTime(node.modified), m.modified);
         if (m.sha == "-") continue;
         const test::Exported e = ExportNtfsNode(r.part, node, kClearFile);
         EXPECT_TRUE(e.ok);
