@@ -16,35 +16,15 @@
 
 #include "tests/cli/cli_runner.h"
 #include "tests/support/fixture.h"
+#include "tests/support/manifest.h"
 
 namespace {
 
 using kestrel::test::ReadText;
 using kestrel::test::RunCli;
 
-struct Line {
-    std::string state, size, modified, path, sha;
-    bool IsDir() const { return state == "live-dir" || state == "deleted-dir"; }
-    bool IsDeleted() const { return state.rfind("deleted", 0) == 0; }
-};
-
-std::vector<Line> ParseLines(const std::string& text, bool withSha) {
-    std::vector<Line> lines;
-    std::stringstream in(text);
-    std::string row;
-    while (std::getline(in, row)) {
-        if (row.empty()) continue;
-        std::stringstream ss(row);
-        Line l;
-        std::getline(ss, l.state, '\t');
-        std::getline(ss, l.size, '\t');
-        std::getline(ss, l.modified, '\t');
-        std::getline(ss, l.path, '\t');
-        if (withSha) std::getline(ss, l.sha, '\t');
-        lines.push_back(l);
-    }
-    return lines;
-}
+using Line = kestrel::test::ManifestLine;
+using kestrel::test::ParseManifestText;
 
 std::string Sha256Of(const std::string& path) {
     const std::string cmd = "sha256sum < '" + path + "'";
@@ -72,7 +52,7 @@ protected:
         const std::string gz = std::string(f.dir) + "/" + f.image;
         if (!std::filesystem::exists(manifest) || !std::filesystem::exists(data + "/" + gz))
             GTEST_SKIP() << "no fixture " << gz;
-        manifest_ = ParseLines(ReadText(manifest), true);
+        manifest_ = ParseManifestText(ReadText(manifest));
         image_ = kestrel::test::FixturePath(gz);
         ASSERT_FALSE(image_.empty());
         work_ = kestrel::test::TempDir(std::string("cli-") + f.image);
@@ -82,7 +62,7 @@ protected:
         std::vector<std::string> args{"ls", image_, "--part", "0"};
         if (deletedOnly) args.push_back("--deleted");
         EXPECT_EQ(RunCli(args, out), 0);
-        return ParseLines(ReadText(out), false);
+        return ParseManifestText(ReadText(out));
     }
     std::vector<Line> manifest_;
     std::string image_, work_;

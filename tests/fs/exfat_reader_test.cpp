@@ -18,11 +18,13 @@
 #include "app/progress.h"
 #include "fs/exfat_data.h"
 #include "fs/file_node.h"
+#include "fs/node_text.h"
 #include "platform/output_file.h"
 #include "platform/wide_text.h"
 #include "storage/fault_map.h"
 #include "storage/sector_source.h"
 #include "tests/support/fixture.h"
+#include "tests/support/manifest.h"
 
 namespace kestrel {
 namespace {
@@ -78,31 +80,9 @@ struct ReadPart {
     }
 };
 
-struct ManifestLine {
-    std::string state, size, modified, path, sha;
-};
+using test::ManifestLine;
 
-std::vector<ManifestLine> Manifest() {
-    std::ifstream in(std::string(KESTREL_TEST_DATA) + "/exfat/manifest.tsv");
-    std::vector<ManifestLine> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::stringstream ss(line);
-        ManifestLine m;
-        std::getline(ss, m.state, '\t');
-        std::getline(ss, m.size, '\t');
-        std::getline(ss, m.modified, '\t');
-        std::getline(ss, m.path, '\t');
-        std::getline(ss, m.sha, '\t');
-        lines.push_back(m);
-    }
-    return lines;
-}
-
-const char* StateOf(const FileNode& n) {
-    static const char* names[] = {"deleted-file", "live-file", "deleted-dir", "live-dir"};
-    return names[NodeKind(n)];
-}
+std::vector<ManifestLine> Manifest() { return test::ReadManifest("exfat/manifest.tsv"); }
 
 std::string TimeText(uint32_t packed) {
     CalendarTime t = UnpackTime(packed);
@@ -157,14 +137,14 @@ TEST(ExfatReader, TreeMatchesTheManifest) {
         auto it = paths.find(m.path);
         ASSERT_NE(it, paths.end()) << m.path;
         const FileNode& n = *it->second;
-        EXPECT_EQ(StateOf(n), m.state) << m.path;
+        EXPECT_EQ(NodeStateName(n), m.state) << m.path;
         EXPECT_EQ(std::to_string(n.size), m.size) << m.path;
         EXPECT_EQ(TimeText(n.modified), m.modified) << m.path;
     }
     for (auto& [path, node] : paths)
         if (!std::count_if(manifest.begin(), manifest.end(),
                            [&](const ManifestLine& m) { return m.path == path; }))
-            ADD_FAILURE() << "not in the manifest: " << path << " " << StateOf(*node);
+            ADD_FAILURE() << "not in the manifest: " << path << " " << NodeStateName(*node);
     // Nothing beyond the manifest: the volume label, bitmap and up-case
     // entries make no nodes, and nothing is orphaned.
     EXPECT_EQ(paths.size(), manifest.size());

@@ -19,30 +19,9 @@
 #include "platform/wide_text.h"
 #include "storage/image_partitions.h"
 #include "tests/support/fixture.h"
+#include "tests/support/manifest.h"
 
 namespace kestrel::test {
-
-struct ManifestLine {
-    std::string state, size, modified, path, sha;
-};
-
-inline std::vector<ManifestLine> ReadManifest(const std::string& relPath) {
-    std::ifstream in(std::string(KESTREL_SOURCE_DIR) + "/tests/data/" + relPath);
-    std::vector<ManifestLine> out;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        std::istringstream s(line);
-        ManifestLine m;
-        std::getline(s, m.state, '\t');
-        std::getline(s, m.size, '\t');
-        std::getline(s, m.modified, '\t');
-        std::getline(s, m.path, '\t');
-        std::getline(s, m.sha, '\t');
-        out.push_back(m);
-    }
-    return out;
-}
 
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path, uint64_t offset = 0,
                                           size_t count = SIZE_MAX) {
