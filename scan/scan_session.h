@@ -20,6 +20,7 @@
 namespace kestrel {
 
 class IObserver;
+struct ResultSet;
 struct ScanSession;
 
 // The steps of the scan that belong to the scan-state file and to the
@@ -52,6 +53,9 @@ struct ScanSession {
     BlockAllocatedQuery allocated;  // mode 1; empty: every block is read
     PostScanHooks hooks;
     IObserver* mainWindow = nullptr;  // 1126 / 1127
+    // Where the reassembly puts what it rebuilds: the result set the browser
+    // and the export read (null: the post-scan steps build nothing).
+    ResultSet* results = nullptr;
     // Injected read failures for the reader's source (tests).
     const struct FaultMap* faults = nullptr;
     // Poll intervals (ms): ring full or empty, and paused.
@@ -76,6 +80,10 @@ struct ScanSession {
     uint64_t readerCpuNs = 0;               // reader thread CPU time in its read loop
     uint32_t readFailures = 0;              // the read-error counters at the reader's end
     uint32_t readCalls = 0;
+
+    // The partition list the post-scan processing built, installed into the
+    // result set by rebuildTree (which takes over the node tables).
+    std::vector<PartInfo> foundPartitions;
 };
 
 // The structure counter (index into DeepScanProgress::structures) of a code,

@@ -1,0 +1,30 @@
+#pragma once
+// The scan-state file "DiskScanData.dat": which blocks a scan has processed
+// and everything found in them, so that a later scan of the same device goes
+// on where this one stopped.
+#include <string>
+
+#include "app/scan_state.h"
+#include "platform/wide_text.h"
+#include "scan/scan_session.h"
+
+namespace kestrel {
+
+// "DiskScanData.dat" in the executable's folder.
+std::string DefaultScanStateFilePath();
+
+// True when the file at path is a scan-state file written for a device of
+// this identity (its disk name).
+bool HasSavedScanData(const std::string& path, const WString& identity);
+// Installs the saved block map, range and catalogue into s. False (and
+// nothing installed) on any short read, a foreign file or a stop request.
+bool LoadScanData(const std::string& path, ScanSession& s, ScanState& state);
+// Writes the block map, range and catalogue of s. True without writing when
+// there is no block map.
+bool SaveScanData(const std::string& path, ScanSession& s);
+
+// Sets hasSavedData, loadSavedData and saveScanData of s.hooks to use the
+// file at path (empty: the default path).
+void InstallScanStateFileHooks(ScanSession& s, const std::string& path = {});
+
+}  // namespace kestrel
