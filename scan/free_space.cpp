@@ -1,164 +1,32 @@
 #include "scan/free_space.h"
 
-#include <algorithm>
-#include <memory>
-#include <vector>
-
-#include "fs/ntfs_mft.h"
-#include "fs/ntfs_runs.h"
-#include "platform/bytes.h"
-#include "storage/sector_source.h"
+#include "scan/length_estimate.h"
 
 namespace kestrel {
-namespace {
-
-struct FatGeometry {
-    uint64_t dataStart = 0;  // absolute LBA of cluster 2
-    uint64_t dataEnd = 0;    // exclusive
-    uint64_t clusterSectors = 0;
-    uint32_t entryBits = 0;  // 12, 16 or 32
-};
-
-bool ReadFatGeometry(const PartInfo& p, FatGeometry& g) {
-    const ByteView b(p.bootSector, 512);
-    const uint32_t bps = b.U16(11);
-    const uint32_t spc = b.U8(13);
-    if (bps < 512 || bps % 512 != 0 || bps > 4096 || spc == 0) return false;
-    const uint64_t scale = bps / 512;
-    const uint64_t reserved = b.U16(14);
-    const uint64_t fats = b.U8(16);
-    const uint64_t rootSectors = (uint64_t(b.U16(17)) * 32 + bps - 1) / bps;
-    uint64_t fatSize = b.U16(22);
-    if (fatSize == 0) fatSize = b.U32(36);
-    uint64_t total = b.U16(19);
-    if (total == 0) total = b.U32(32);
-    const uint64_t meta = reserved + fats * fatSize + rootSectors;
-    if (fatSize == 0 || meta >= total) return false;
-    g.clusterSectors = spc * scale;
-    g.dataStart = p.startLba + meta * scale;
-    g.dataEnd = p.startLba + total * scale;
-    const uint64_t clusters = (total - meta) / spc;
-    g.entryBits = p.fsKind == kFsFat32 ? 32 : clusters < 4085 ? 12 : 16;
-    return true;
-}
-
-// FAT entry of cluster c; entries the copy does not hold read as free, so
-// their blocks are scanned.
-uint32_t FatEntry(const PartInfo& p, const FatGeometry& g, uint64_t c) {
-    const ByteView fat(p.fsTable, p.fsTableBytes);
-    if (g.entryBits == 32) return fat.Has(c * 4, 4) ? fat.U32(c * 4) & 0x0FFFFFFF : 0;
-    if (g.entryBits == 16) return fat.Has(c * 2, 2) ? fat.U16(c * 2) : 0;
-    const uint64_t off = c + c / 2;
-    if (!fat.Has(off, 2)) return 0;
-    const uint16_t v = fat.U16(off);
-    return (c & 1) ? v >> 4 : v & 0xFFF;
-}
-
-bool NtfsClusterSectors(const PartInfo& p, uint64_t& sectors) {
-    const ByteView b(p.bootSector, 512);
-    const uint32_t bps = b.U16(11);
-    const uint8_t raw = b.U8(13);
-    if (bps < 512 || bps % 512 != 0 || bps > 4096 || raw == 0) return false;
-    // Values above 0x80 encode 2^(256 - value) sectors per cluster.
-    const uint64_t spc = raw <= 0x80 ? raw : (raw >= 0xF4 ? uint64_t(1) << (256 - raw) : 0);
-    if (spc == 0) return false;
-    sectors = spc * (bps / 512);
-    return true;
-}
-
-// $Bitmap is MFT record 6: one bit per cluster, set when the cluster is in
-// use. Sparse runs and unreadable sectors read as zeros (free), so their
-// blocks are scanned rather than skipped.
-std::shared_ptr<std::vector<uint8_t>> ReadNtfsBitmap(const PartInfo& part, uint64_t spc) {
-    const uint64_t totalSectors = ByteView(part.bootSector, 512).U64(0x28);
-    const uint64_t clusters = totalSectors / spc + 1;
-    if (clusters > (uint64_t(1) << 32)) return nullptr;
-    ScopedSource src;
-    if (!OpenSourceFromPart(part, *src)) return nullptr;
-    const RunList runs = ReadMftRecordRuns(*src, part, 6);
-    if (runs.empty()) return nullptr;
-    auto bitmap = std::make_shared<std::vector<uint8_t>>(size_t((clusters + 7) / 8), 0);
-    const uint64_t wantSectors = (bitmap->size() + 511) / 512;
-    std::vector<uint8_t> chunk(1 << 20);
-    uint64_t doneSectors = 0;
-    for (const RunItem& r : runs) {
-        if (doneSectors >= wantSectors) break;
-        uint64_t n = r.sectors < wantSectors - doneSectors ? r.sectors : wantSectors - doneSectors;
-        for (uint64_t off = 0; off < n;) {
-            const uint32_t step =
-                uint32_t(n - off < chunk.size() / 512 ? n - off : chunk.size() / 512);
-            if (!r.sparse) {
-                ReadSectors(*src, step, chunk.data(), r.startLba + off);
-                const size_t at = size_t((doneSectors + off) * 512);
-                const size_t len = std::min<size_t>(size_t(step) * 512, bitmap->size() - at);
-                std::copy(chunk.data(), chunk.data() + len, bitmap->data() + at);
-            }
-            off += step;
-        }
-        doneSectors += n;
-    }
-    return bitmap;
-}
-
-}  // namespace
 
 BlockAllocatedQuery MakeAllocationQuery(const PartInfo& part) {
-    const PartInfo* p = &part;
-    if ((part.fsKind == kFsFat16 || part.fsKind == kFsFat32) && part.fsTable) {
-        FatGeometry g;
-        if (!ReadFatGeometry(part, g)) return {};
-        return [p, g](uint64_t first, uint64_t last) {
-            if (first <= g.dataStart || last >= g.dataEnd - 1) return false;
-            const uint64_t c0 = (first - g.dataStart) / g.clusterSectors + 2;
-            const uint64_t c1 = (last - g.dataStart) / g.clusterSectors + 2;
-            for (uint64_t c = c0; c <= c1; ++c)
-                if (FatEntry(*p, g, c) == 0) return false;
-            return true;
-        };
-    }
-    if (part.fsKind == kFsNtfs) {
-        uint64_t spc = 0;
-        if (!NtfsClusterSectors(part, spc)) return {};
-        std::shared_ptr<std::vector<uint8_t>> bitmap;
-        if (part.allocMap)
-            bitmap = std::make_shared<std::vector<uint8_t>>(part.allocMap,
-                                                            part.allocMap + part.allocMapBytes);
-        else
-            bitmap = ReadNtfsBitmap(part, spc);
-        if (!bitmap) return {};
-        const uint64_t start = part.startLba;
-        return [bitmap, start, spc](uint64_t first, uint64_t last) {
-            if (last < start) return true;  // nothing of the volume in it
+    FreeClusterMap map = MakeFreeClusterMap(part);
+    if (!map.Valid()) return {};
+    // An NTFS volume's clusters start at its first sector, so a block before
+    // it holds nothing of the volume. FAT and exFAT keep their boot region,
+    // FATs and bitmap before the clusters: a block reaching outside the
+    // clusters is always read.
+    const bool ntfs = part.fsKind == kFsNtfs;
+    return [map = std::move(map), ntfs](uint64_t first, uint64_t last) {
+        const uint64_t start = map.firstClusterLba;
+        const uint64_t end = map.ClustersEndLba();
+        if (ntfs) {
+            if (last < start) return true;
             if (first < start) first = start;
-            const uint64_t c0 = (first - start) / spc;
-            const uint64_t c1 = (last - start) / spc;
-            for (uint64_t c = c0; c <= c1; ++c) {
-                if (c / 8 >= bitmap->size()) return false;
-                if (!((*bitmap)[size_t(c / 8)] & (1u << (c % 8)))) return false;
-            }
-            return true;
-        };
-    }
-    if (part.fsKind == kFsExfat && part.allocMap) {
-        // The exFAT allocation bitmap holds one bit per cluster of the
-        // cluster heap, starting at cluster 2.
-        const ByteView b(part.bootSector, 512);
-        const uint32_t shift = b.U8(109);
-        if (b.U8(108) != 9 || shift > 16) return {};
-        const uint64_t clusterSectors = uint64_t(1) << shift;
-        const uint64_t heapStart = part.startLba + b.U32(88);
-        const uint64_t heapEnd = heapStart + uint64_t(b.U32(92)) * clusterSectors;
-        return [p, heapStart, heapEnd, clusterSectors](uint64_t first, uint64_t last) {
-            if (first < heapStart || last >= heapEnd) return false;
-            const ByteView bitmap(p->allocMap, p->allocMapBytes);
-            const uint64_t c0 = (first - heapStart) / clusterSectors;
-            const uint64_t c1 = (last - heapStart) / clusterSectors;
-            for (uint64_t c = c0; c <= c1; ++c)
-                if (!(bitmap.U8(size_t(c / 8)) & (1u << (c % 8)))) return false;
-            return true;
-        };
-    }
-    return {};
+        } else if (first < start || last >= end) {
+            return false;
+        }
+        const uint64_t c0 = (first - start) / map.sectorsPerCluster;
+        const uint64_t c1 = (last - start) / map.sectorsPerCluster;
+        for (uint64_t c = c0; c <= c1; ++c)
+            if (c >= map.clusterCount || map.isFree(map.firstCluster + c)) return false;
+        return true;
+    };
 }
 
 }  // namespace kestrel

@@ -11,6 +11,9 @@
 
 namespace kestrel {
 
+// The longest length an estimate gives: 1.8 GB in sectors.
+constexpr uint64_t kMaxEstimateSectors = 3686400;
+
 // The free clusters of the partition a free-space scan covers.
 struct FreeClusterMap {
     uint64_t firstClusterLba = 0;  // LBA of cluster firstCluster
@@ -24,8 +27,11 @@ struct FreeClusterMap {
     bool ClusterOf(uint64_t lba, uint64_t& cluster) const;
     bool IsFreeSector(uint64_t lba) const;
     bool IsClusterStart(uint64_t lba) const;
-    // Consecutive free clusters from lba's cluster on, times the cluster size.
+    // Consecutive free clusters from lba's cluster on, times the cluster size
+    // (counted no further than kMaxEstimateSectors reaches).
     uint64_t FreeBytesFrom(uint64_t lba) const;
+    // One past the last sector of the last cluster.
+    uint64_t ClustersEndLba() const { return firstClusterLba + clusterCount * sectorsPerCluster; }
 };
 
 // From the allocation data the partition's reader left (FAT copy, exFAT
