@@ -42,6 +42,15 @@ struct RunState {
     // InstallId labels reports and dump uploads; with it empty no report is sent.
     WString InstallId;
     std::atomic<uint32_t> ImproveConsent{0};
+    // Export: the folder offered again in the options dialog, the export root
+    // of the last run (the browser's open-folder command), and the counters
+    // the summary reads. Written by the export worker, read after it ended.
+    WString ExportTargetDir;
+    WString LastExportDir;
+    std::atomic<uint64_t> ExportTotalKib{0};
+    std::atomic<uint32_t> ExportTotalFiles{0};
+    std::atomic<uint64_t> LastExportKib{0};
+    std::atomic<uint32_t> LastExportFiles{0};
 };
 
 RunState& Run();
