@@ -15,6 +15,8 @@ namespace {
 // A tree this deep is damage; the bound keeps the walk off a cycle and the stack.
 constexpr size_t kMaxDepth = 512;
 
+}  // namespace
+
 // A name from disk may hold tabs or line breaks, which would split or forge
 // lines of the listing; they print as '?', and cat matches the printed form.
 std::string PrintableName(const char16_t* name) {
@@ -23,8 +25,6 @@ std::string PrintableName(const char16_t* name) {
         if ((unsigned char)c < 0x20 || c == 0x7F) c = '?';
     return text;
 }
-
-}  // namespace
 
 void VisitNodePaths(PartInfo& part,
                     const std::function<void(const FileNode&, const std::string&)>& visit) {

@@ -12,6 +12,9 @@
 
 namespace kestrel::cli {
 
+// A node name as listings print it: UTF-8, control characters as '?'.
+std::string PrintableName(const char16_t* name);
+
 // Calls visit for every node below the root, depth first in child order,
 // with its path. The lost-files folder is skipped while it holds nothing.
 void VisitNodePaths(PartInfo& part,
