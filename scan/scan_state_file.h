@@ -26,5 +26,17 @@ bool SaveScanData(const std::string& path, ScanSession& s);
 // Sets hasSavedData, loadSavedData and saveScanData of s.hooks to use the
 // file at path (empty: the default path).
 void InstallScanStateFileHooks(ScanSession& s, const std::string& path = {});
+// The path the hooks use: the one last installed, else the default.
+std::string InstalledScanStateFilePath();
+
+// "保存进度" while a scan is paused: the save runs on SaveDiskScanDataThread
+// while the UI shows its progress dialog and polls status (kJobDone on
+// success, kJobCancelled on failure).
+struct SaveScanDataJob {
+    ScanSession* session = nullptr;
+    std::string path;  // empty: the installed path
+    JobStatus status{kJobRunning};
+};
+void SaveDiskScanDataThread(void* job);
 
 }  // namespace kestrel
