@@ -15,6 +15,7 @@
 #include "app/text_utils.h"
 #include "fs/ntfs_record_summary.h"
 #include "scan/scan_state_records.h"
+#include "tests/scan/scan_state_test_util.h"
 #include "tests/scan/scan_test_util.h"
 
 namespace kestrel {
@@ -174,46 +175,6 @@ std::vector<uint8_t> ExpectedSmallFile() {
     b.u8(207).u64(kBlock + 6).u8(0).fill(68, 0x66);
     b.u8(235).u64(kBlock + 7).u8(0);
     return b.v;
-}
-
-std::vector<uint8_t> PayloadBytes(const FoundItem& it) {
-    if (!it.data) return {};
-    if (it.type == kCodeFileRecord) {
-        const FileRecordSummary* s = FileRecordOf(it);
-        Bytes b;
-        b.u32(s->parentRecord).u32(s->recordNumber).u64(s->size).u64(s->allocatedSize);
-        b.u8(s->flags).u32(uint32_t(s->name.size()));
-        for (char16_t c : s->name) b.u16(c);
-        return b.raw(s->runList).v;
-    }
-    const uint8_t* p = static_cast<const uint8_t*>(it.data);
-    return std::vector<uint8_t>(p, p + GuardedSize(it.data));
-}
-
-// Item by item, payloads included.
-void ExpectSameCatalogue(const CScanCatalogue& a, const CScanCatalogue& b) {
-    ASSERT_EQ(a.BlockCount(), b.BlockCount());
-    for (uint64_t blk = 0; blk < a.BlockCount(); ++blk) {
-        const std::vector<FoundItem>* la = a.BlockItems(blk);
-        const std::vector<FoundItem>* lb = b.BlockItems(blk);
-        ASSERT_EQ(la == nullptr, lb == nullptr) << "block " << blk;
-        if (!la) continue;
-        ASSERT_EQ(la->size(), lb->size()) << "block " << blk;
-        for (size_t i = 0; i < la->size(); ++i) {
-            const FoundItem& x = (*la)[i];
-            const FoundItem& y = (*lb)[i];
-            EXPECT_EQ(x.type, y.type) << "block " << blk << " item " << i;
-            EXPECT_EQ(x.status, y.status) << "block " << blk << " item " << i;
-            EXPECT_EQ(x.lba, y.lba) << "block " << blk << " item " << i;
-            EXPECT_EQ(x.payload, y.payload) << "block " << blk << " item " << i;
-            EXPECT_EQ(x.extra, y.extra) << "block " << blk << " item " << i;
-            EXPECT_EQ(PayloadBytes(x), PayloadBytes(y)) << "block " << blk << " item " << i;
-        }
-    }
-}
-
-std::vector<uint8_t> MapBytes(const CScanBlockMap& m) {
-    return std::vector<uint8_t>(m.Bytes(), m.Bytes() + m.Count());
 }
 
 // A fresh session for the three-block device of BuildSmallSession.
