@@ -28,4 +28,9 @@ bool IsFatDirectoryVisited(uint64_t lba) {
     return Visited().count(lba) != 0;
 }
 
+std::vector<uint64_t> FatVisitedLbas() {
+    std::lock_guard<std::mutex> hold(gLock);
+    return std::vector<uint64_t>(Visited().begin(), Visited().end());
+}
+
 }  // namespace kestrel

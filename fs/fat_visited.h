@@ -4,6 +4,7 @@
 // whose start is in the list is not read again. Cleared at the start of every
 // partition read and every deep scan.
 #include <cstdint>
+#include <vector>
 
 namespace kestrel {
 
@@ -11,5 +12,8 @@ void ClearFatVisitedList();
 // Adds lba; false when it was already in the list.
 bool MarkFatDirectoryVisited(uint64_t lba);
 bool IsFatDirectoryVisited(uint64_t lba);
+// A copy of the list, in no particular order: what one partition's read
+// marked, kept before the next read clears it.
+std::vector<uint64_t> FatVisitedLbas();
 
 }  // namespace kestrel

@@ -158,7 +158,8 @@ void NtfsPartitionFromRun(const std::vector<const FoundItem*>& records, const Re
     part.partType = 0x07;
     part.fsKind = kFsNtfs;
     part.fsName = FsNameForKind(kFsNtfs);
-    WriteAreaBootSector(part, uint32_t(spc), areaCluster, mirrorExtent ? mirrorCluster : areaCluster);
+    WriteAreaBootSector(part, uint32_t(spc), areaCluster,
+                        mirrorExtent ? mirrorCluster : areaCluster);
     TakeDeviceIdentity(device, part);
     ReadNtfsVolumeLabel(part, src);
     list.push_back(part);

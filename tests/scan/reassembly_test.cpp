@@ -1,0 +1,326 @@
+// The post-scan reassembly end to end on the scan fixture disk, and the
+// passes over the found-files list on small synthetic lists.
+#include "scan/reassembly.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "app/observer.h"
+#include "app/run_state.h"
+#include "carving/signature_find.h"
+#include "carving/type_catalogue.h"
+#include "fs/fat_reader.h"
+#include "fs/file_node.h"
+#include "fs/result_set.h"
+#include "scan/found_files_partition.h"
+#include "scan/post_scan_steps.h"
+#include "tests/scan/scan_test_util.h"
+
+namespace kestrel {
+namespace {
+
+using namespace kestrel::test;
+
+struct CountingObserver : IObserver {
+    std::vector<std::pair<uint32_t, uint64_t>> seen;
+    void OnMessage(uint32_t code, uint64_t wParam, int64_t) override {
+        seen.emplace_back(code, wParam);
+    }
+};
+
+// The node at a path of names below the root, or null.
+const FileNode* AtPath(const PartInfo& part, const std::vector<std::u16string>& path) {
+    const FileNode* n = GetNode(part, kRootNodeId);
+    for (const std::u16string& name : path) {
+        const FileNode* next = nullptr;
+        for (uint32_t k = 0; n && k < n->childCount && !next; ++k) {
+            const FileNode* c = GetNode(part, n->childIds[k]);
+            if (c && name == c->name) next = c;
+        }
+        n = next;
+    }
+    return n;
+}
+
+// Slots from 4 on by start LBA.
+std::map<uint64_t, const PartInfo*> ReadSlots(const ResultSet& rs) {
+    std::map<uint64_t, const PartInfo*> out;
+    for (uint32_t i = kFirstReadSlot; i < rs.partitionCount; ++i)
+        out.emplace(rs.partitions[i].startLba, &rs.partitions[i]);
+    return out;
+}
+
+void Overwrite(const std::string& path, uint64_t lba, size_t bytes) {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    const std::string zeros(bytes, '\0');
+    f.seekp(std::streamoff(lba * 512));
+    f.write(zeros.data(), std::streamsize(zeros.size()));
+}
+
+class Reassembly : public ::testing::Test {
+protected:
+    void Scan(const PartInfo& scanned, int32_t mode, bool removeDuplicates = true) {
+        kestrel::Run().RecoverMode = mode;
+        kestrel::Run().CurPartInfo = scanned;
+        s_.scanned = scanned;
+        s_.recoverMode = mode;
+        s_.options = ScanOptions{};
+        s_.options.scanStart = scanned.startLba;
+        s_.options.scanSize = scanned.sizeSectors;
+        s_.options.analyseFat = s_.options.analyseNtfs = s_.options.analyseExfat = 1;
+        s_.options.removeDuplicates = removeDuplicates;
+        s_.pollMs = 2;
+        s_.pauseMs = 5;
+        s_.results = &rs_;
+        AddObserver(rs_, &observer_);
+        InstallReassemblyHooks(s_);
+        ScanState state{kScanRunning};
+        RunDeepScan(s_, state);
+        EXPECT_EQ(state.load(), kScanFinished);
+    }
+    void ScanDisk(const std::string& path, bool removeDuplicates = true) {
+        Scan(ImageRecord(path, 0, kDiskSectors, kDiskSectors), 3, removeDuplicates);
+    }
+    const PartInfo& Found() const { return rs_.partitions[kFoundFilesSlot]; }
+
+    RecordingUi ui_;
+    ResultSet rs_;
+    ScanSession s_;
+    CountingObserver observer_;
+};
+
+TEST_F(Reassembly, WholeDiskScanRebuildsEveryVolumeWithItsFiles) {
+    ScanDisk(ScanDiskPath());
+    ASSERT_GE(rs_.partitionCount, kFoundFilesSlot + 1);
+    EXPECT_EQ(Found().fsKind, kFsFoundFiles);
+    EXPECT_EQ(Found().label, u"找到的文件");
+    const auto slots = ReadSlots(rs_);
+    for (const auto& [start, p] : slots)
+        std::printf("  partition start %llu kind %u label %s nodes %u listed %u\n",
+                    (unsigned long long)start, p->fsKind, Utf8FromWide(p->label).c_str(),
+                    p->nodeCount, p->listedTotal);
+    const std::map<uint64_t, uint32_t> expected = {{kFat32Start, kFsFat32},
+                                                   {kNtfsStart, kFsNtfs},
+                                                   {kExfatStart, kFsExfat},
+                                                   {kFat16Start, kFsFat16}};
+    ASSERT_EQ(slots.size(), expected.size()) << "the EBR's volume and its boot record: once";
+    for (const auto& [start, kind] : expected) {
+        ASSERT_TRUE(slots.count(start)) << start;
+        EXPECT_EQ(slots.at(start)->fsKind, kind) << start;
+    }
+    EXPECT_TRUE(AtPath(*slots.at(kFat32Start), {u"photos", u"2019", u"beach.jpg"}));
+    EXPECT_TRUE(AtPath(*slots.at(kFat32Start), {u"docs", u"notes.zip"}));
+    EXPECT_TRUE(AtPath(*slots.at(kFat32Start), {u"readme.txt"}));
+    EXPECT_TRUE(AtPath(*slots.at(kNtfsStart), {u"照片", u"snow.jpg"}));
+    EXPECT_TRUE(AtPath(*slots.at(kNtfsStart), {u"docs", u"reports", u"archive.zip"}));
+    EXPECT_TRUE(AtPath(*slots.at(kNtfsStart), {u"docs", u"note_040.txt"}));
+    EXPECT_TRUE(AtPath(*slots.at(kExfatStart), {u"music", u"live", u"cover.jpg"}));
+    EXPECT_TRUE(AtPath(*slots.at(kFat16Start), {u"backup", u"readme.txt"}));
+    EXPECT_EQ(slots.at(kNtfsStart)->label, u"SCANNTFS");
+
+    // The views hear once that the result is complete, naming the last slot.
+    size_t complete = 0;
+    for (const auto& [code, w] : observer_.seen)
+        if (code == kMsgDeepScanComplete) {
+            ++complete;
+            EXPECT_EQ(w, rs_.partitionCount - 1);
+        }
+    EXPECT_EQ(complete, 1u);
+    EXPECT_TRUE(s_.foundPartitions.empty()) << "the set owns the tables";
+}
+
+TEST_F(Reassembly, CarvedCopiesOfNtfsFilesGoOnlyWhenDuplicatesAreRemoved) {
+    BuildTypeCatalogue();
+    for (bool remove : {true, false}) {
+        ScanDisk(ScanDiskPath(), remove);
+        const auto slots = ReadSlots(rs_);
+        ASSERT_TRUE(slots.count(kNtfsStart));
+        const FileNode* snow = AtPath(*slots.at(kNtfsStart), {u"照片", u"snow.jpg"});
+        ASSERT_TRUE(snow);
+        ASSERT_NE(snow->locationLba, 0u);
+        const std::u16string name = CarvedFileName(snow->locationLba, snow->typeId);
+        const FileNode* folder = GetNode(Found(), snow->typeId);
+        bool carved = false;
+        for (uint32_t k = 0; folder && k < folder->childCount; ++k) {
+            const FileNode* c = GetNode(Found(), folder->childIds[k]);
+            carved = carved || (c && name == c->name);
+        }
+        EXPECT_EQ(carved, !remove) << Utf8FromWide(name);
+        // The JPEGs of the FAT volumes carry no location: their copies stay.
+        if (folder) {
+            EXPECT_GT(folder->childCount, 0u);
+        }
+    }
+}
+
+TEST_F(Reassembly, VolumesAreFoundWithoutTheMbrAndThroughBackupBootSectors) {
+    struct Case {
+        const char* name;
+        uint64_t zeroLba;
+    };
+    for (const Case c : {Case{"no-mbr.img", 0}, Case{"no-ntfs-boot.img", kNtfsStart},
+                         Case{"no-fat32-boot.img", kFat32Start}}) {
+        const std::string path = FixtureCopy("scan/disk.img.gz", c.name);
+        Overwrite(path, c.zeroLba, 512);
+        ScanDisk(path);
+        const auto slots = ReadSlots(rs_);
+        for (uint64_t start : {kFat32Start, kNtfsStart, kExfatStart, kFat16Start})
+            EXPECT_TRUE(slots.count(start)) << c.name << " " << start;
+        EXPECT_EQ(slots.size(), 4u) << c.name;
+        if (slots.count(kNtfsStart)) {
+            EXPECT_TRUE(AtPath(*slots.at(kNtfsStart), {u"照片", u"snow.jpg"})) << c.name;
+        }
+        if (slots.count(kFat32Start)) {
+            EXPECT_TRUE(AtPath(*slots.at(kFat32Start), {u"photos", u"2019", u"beach.jpg"}))
+                << c.name;
+        }
+    }
+}
+
+TEST_F(Reassembly, FreeSpaceScanEndsWithTheVolumeTreeAndOnlyFreeSpaceFinds) {
+    PartInfo fat = ImageRecord(ScanDiskPath(), kFat32Start, kFat32Size, kDiskSectors);
+    {
+        const std::vector<uint8_t> disk = ReadWholeFile(ScanDiskPath());
+        std::memcpy(fat.bootSector, disk.data() + kFat32Start * 512, 512);
+    }
+    fat.fsKind = kFsFat32;
+    fat.partType = 0x0C;
+    ScanState reading{kScanRunning};
+    ASSERT_TRUE(ReadFatPartition(fat, reading));
+    Scan(fat, 1);
+    EXPECT_EQ(rs_.mode, 2u);
+    const auto slots = ReadSlots(rs_);
+    ASSERT_EQ(slots.size(), 1u);
+    ASSERT_TRUE(slots.count(kFat32Start));
+    EXPECT_TRUE(AtPath(*slots.at(kFat32Start), {u"photos", u"2019", u"beach.jpg"}));
+    // beach.jpg and notes.zip lie in clusters in use: nothing is carved.
+    EXPECT_EQ(Found().fsKind, kFsFoundFiles);
+    EXPECT_EQ(Found().listedTotal, 0u);
+    FreeTable(fat);
+}
+
+FoundItem Find(uint8_t type, uint64_t lba, uint64_t length, uint8_t status = kFindComplete) {
+    FoundItem it;
+    it.type = type;
+    it.lba = lba;
+    it.status = status;
+    it.SetFileLength(length);
+    return it;
+}
+
+constexpr uint8_t kJpeg = 36, kPng = 37;
+
+TEST(FoundFiles, FindsWhollyInsideALargerFindOfTheirTypeGo) {
+    std::vector<FoundItem> items = {
+        Find(kJpeg, 100, 100 * 512),     // 100..199
+        Find(kJpeg, 120, 10 * 512),      // inside
+        Find(kJpeg, 150, 49 * 512 + 1),  // ends in sector 199: inside
+        Find(kJpeg, 190, 20 * 512),      // runs past the end: stays
+        Find(kPng, 130, 512),            // another type: stays
+        Find(kJpeg, 140, 512, 0),        // length not known: stays
+    };
+    MarkNestedDuplicates(items);
+    const uint8_t expected[] = {4, 5, 5, 4, 4, 0};
+    for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].status, expected[i]) << i;
+}
+
+TEST(FoundFiles, PartitionNamesTypeFoldersAndTidying) {
+    BuildTypeCatalogue();
+    PartInfo device;
+    std::vector<FoundItem> items = {
+        Find(kJpeg, 2048, 5000), Find(kJpeg, (uint64_t(3) << 32) | 7, 1),
+        Find(kJpeg, 4096, 1, kFindRejected), Find(kCodeFatDir, 5000, 0, 0)};
+    for (int32_t mode : {3, 1}) {
+        PartInfo found = BuildFoundFilesPartition(items, device, mode);
+        EXPECT_EQ(found.fsKind, kFsFoundFiles);
+        const FileNode* folder = GetNode(found, kJpeg);
+        ASSERT_TRUE(folder);
+        ASSERT_EQ(folder->childCount, 2u);
+        const FileNode* a = GetNode(found, folder->childIds[0]);
+        const FileNode* b = GetNode(found, folder->childIds[1]);
+        const std::u16string ext = TypeNameTable(kJpeg);
+        EXPECT_EQ(std::u16string(a->name), u"00002048." + ext);
+        EXPECT_EQ(std::u16string(b->name), u"3_00000007." + ext);
+        EXPECT_EQ(a->size, 5000u);
+        EXPECT_EQ(a->locationLba, 2048u);
+        EXPECT_EQ(GetNode(found, kPng), nullptr) << "empty type folders are removed";
+        const uint32_t jpegCategory = folder->parentId;
+        for (uint32_t c = kFirstCategory; c <= kLastCategory; ++c) {
+            const FileNode* cat = GetNode(found, c);
+            ASSERT_TRUE(cat) << c;
+            const bool live = c == jpegCategory;
+            // Free-space scans show everything below the root the other way round.
+            EXPECT_EQ(NodeKind(*cat), (live != (mode == 1)) ? kLiveDir : kDeletedDir) << c;
+        }
+        EXPECT_EQ(NodeKind(*a), mode == 1 ? kDeletedFile : kLiveFile);
+        EXPECT_EQ(NodeKind(*GetNode(found, kRootNodeId)), kLiveDir);
+        FreeTable(found);
+    }
+}
+
+// A partition with `files` user files (and a "$" file that does not count).
+PartInfo PartitionWithFiles(uint64_t start, uint32_t files, uint32_t kind) {
+    PartInfo p;
+    p.startLba = start;
+    p.fsKind = kFsFatDirs;
+    AddRootAndLostNodes(p);
+    for (uint32_t i = 0; i <= files; ++i) {
+        FileNode n = MakeNode();
+        n.parentId = kRootNodeId;
+        n.name = CopyNodeName(i == files ? u"$Secret" : u"file.txt");
+        SetNodeKind(n, kind);
+        AddNode(p, n, false);
+    }
+    LinkChildren(p);
+    return p;
+}
+
+TEST(PostScanSteps, NinePartitionsDropThoseWithTwoFilesOrFewer) {
+    for (size_t count : {8u, 9u}) {
+        std::vector<PartInfo> list;
+        for (size_t i = 0; i < count; ++i)
+            list.push_back(PartitionWithFiles(i * 1000, i == 3 ? 2 : 3, kLiveFile));
+        KeepBusyPartitions(list, 3);
+        ASSERT_EQ(list.size(), 8u) << count;
+        const bool kept = std::any_of(list.begin(), list.end(),
+                                      [](const PartInfo& p) { return p.startLba == 3000; });
+        EXPECT_EQ(kept, count == 8) << count;
+        for (PartInfo& p : list) FreeTable(p);
+    }
+    // The free-space scan counts deleted files.
+    std::vector<PartInfo> list;
+    for (size_t i = 0; i < 9; ++i) list.push_back(PartitionWithFiles(i, 3, kLiveFile));
+    KeepBusyPartitions(list, 1);
+    EXPECT_TRUE(list.empty());
+}
+
+TEST(PostScanSteps, OptionSwitchesDropStructuresAndUnselectedTypes) {
+    BuildTypeCatalogue();
+    const std::vector<FoundItem> all = {Find(kJpeg, 1, 0),          Find(kPng, 2, 0),
+                                        Find(kCodeNtfsBoot, 3, 0),  Find(kCodeIndexBlock, 4, 0),
+                                        Find(kCodeFat32Boot, 5, 0), Find(kCodeFatRootDir, 6, 0),
+                                        Find(kCodeExfatDir, 7, 0),  Find(kCodeEbr, 8, 0)};
+    ScanOptions o;
+    o.analyseFat = o.analyseNtfs = o.analyseExfat = 1;
+    std::vector<FoundItem> items = all;
+    ApplyScanOptionFilter(items, o);
+    EXPECT_EQ(items.size(), all.size());
+
+    o.analyseNtfs = 0;
+    o.analyseExfat = 0;
+    CFileTypeCatalogue::Instance().SetTypeSelected(kPng, false);
+    items = all;
+    ApplyScanOptionFilter(items, o);
+    CFileTypeCatalogue::Instance().SetTypeSelected(kPng, true);
+    std::vector<uint64_t> kept;
+    for (const FoundItem& it : items) kept.push_back(it.lba);
+    EXPECT_EQ(kept, (std::vector<uint64_t>{1, 5, 6, 8}));
+}
+
+}  // namespace
+}  // namespace kestrel
