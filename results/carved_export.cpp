@@ -36,7 +36,8 @@ bool ExportCarvedFileFrom(SectorSource& src, OutputFile& out, ScanState& state,
         }
         const uint32_t n = uint32_t(std::min<uint64_t>(kChunkBytes, size - done));
         const uint32_t sectors = (n + kSectorSize - 1) / kSectorSize;
-        const bool read = ReadSectors(src, sectors, buffer.bytes, node.locationLba + done / kSectorSize);
+        const bool read =
+            ReadSectors(src, sectors, buffer.bytes, node.locationLba + done / kSectorSize);
         if (!read && policy != kRecoverAll) {
             ok = false;
             break;

@@ -17,9 +17,15 @@ void RecomputeOne(PartInfo& part, const ResultSet& rs, FileNode& dir) {
         const FileNode* c = GetNode(part, dir.childIds[i]);
         if (!c || !VisibleAndListed(rs, *c)) continue;
         switch (CheckState(*c)) {
-            case 0: unchecked = true; break;
-            case 1: checked = true; break;
-            default: partly = true; break;
+            case 0:
+                unchecked = true;
+                break;
+            case 1:
+                checked = true;
+                break;
+            default:
+                partly = true;
+                break;
         }
     }
     if (partly || (checked && unchecked))

@@ -62,8 +62,8 @@ int CreateWithRepair(const ExportJob& job, const WString& path, bool existed) {
     if (fd >= 0) return fd;
     const size_t slash = path.rfind(u'/');
     if (slash == WString::npos) return -1;
-    const WString repaired =
-        JoinExportPath(path.substr(0, slash), RepairComponentName(WStringView(path).substr(slash + 1)));
+    const WString repaired = JoinExportPath(
+        path.substr(0, slash), RepairComponentName(WStringView(path).substr(slash + 1)));
     if (repaired == path) return -1;
     return CreateExportFileAt(repaired, job.collisionPolicy == kOverwrite);
 }

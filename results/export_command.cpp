@@ -52,8 +52,7 @@ WString ExportCommandCheck(ResultSet& rs, const ScanState* scan) {
     const bool active = state == kScanRunning || state == kScanPaused;
     if (Run().RecoverMode == kModeDeletedFiles && Run().CurPartInfo.fsKind == kFsFat32 && active)
         return u"FAT32分区删除的文件，扫描完后才能恢复，请耐心等待!";
-    if (state == kScanRunning)
-        return u"请先点上面的\"暂停\"按钮，暂停扫描进度，再导出找到的文件！";
+    if (state == kScanRunning) return u"请先点上面的\"暂停\"按钮，暂停扫描进度，再导出找到的文件！";
     RecomputeCheckStates(rs);
     if (CheckedPartitionRows(rs).empty()) return u"请至少选择一个需要恢复的文件或目录!";
     return {};
@@ -89,8 +88,9 @@ WString ExportSummaryText(uint32_t files, uint64_t kib) {
 WString ReadErrorSummaryText(uint32_t failed, bool usb) {
     WString text = Printf("导出文件时，发生了%u次读磁盘错误，导致部分文件导出失败！", failed);
     if (usb)
-        text += u"\n可能是电脑、读卡器、USB线、USB口等设备接触不良。建议您更换电脑、读卡器、USB线，"
-                u"并将存储设备插在电脑机箱后面的USB口，再重新恢复您的数据！";
+        text +=
+            u"\n可能是电脑、读卡器、USB线、USB口等设备接触不良。建议您更换电脑、读卡器、USB线，"
+            u"并将存储设备插在电脑机箱后面的USB口，再重新恢复您的数据！";
     return text;
 }
 

@@ -63,7 +63,8 @@ TEST_F(ExportTest, FixtureTreesExportByteIdenticalWithTheirTimes) {
         EXPECT_EQ(run.filesDone, files);
         EXPECT_EQ(kestrel::Run().LastExportFiles.load(), files);
         EXPECT_EQ(kestrel::Run().LastExportKib.load(), run.bytesDone / 1024);
-        EXPECT_EQ(Utf8FromWide(kestrel::Run().LastExportDir), target + "/" + Utf8FromWide(kExportRootName));
+        EXPECT_EQ(Utf8FromWide(kestrel::Run().LastExportDir),
+                  target + "/" + Utf8FromWide(kExportRootName));
         // Nothing but the checked tree (the empty lost-files folder lists nothing).
         EXPECT_EQ(test::AllPaths(base).size(), manifest.size());
     }
@@ -205,7 +206,8 @@ TEST_F(ExportTest, CommandChecksComeInOrder) {
     kestrel::Run().CurPartInfo.fsKind = kFsFat32;
     ScanState scan{kScanPaused};
     kestrel::Run().RecoverMode = kModeDeletedFiles;
-    EXPECT_EQ(ExportCommandCheck(set.rs, &scan), u"FAT32分区删除的文件，扫描完后才能恢复，请耐心等待!");
+    EXPECT_EQ(ExportCommandCheck(set.rs, &scan),
+              u"FAT32分区删除的文件，扫描完后才能恢复，请耐心等待!");
     kestrel::Run().RecoverMode = kModePartitionFiles;
     EXPECT_EQ(ExportCommandCheck(set.rs, &scan), u"");
     scan = kScanRunning;
@@ -241,8 +243,9 @@ TEST_F(ExportTest, WorkerThreadFinishesTheJobAndReportsIt) {
     for (const auto& e : test::ReportRecorder::Events()) {
         if (e.first != kEvExportFinished) continue;
         char expected[128];
-        std::snprintf(expected, sizeof expected, "Vexor copy data(MB)： 0 / 0     File num： %u / %u",
-                      job.filesDone, job.filesDone);
+        std::snprintf(expected, sizeof expected,
+                      "Vexor copy data(MB)： 0 / 0     File num： %u / %u", job.filesDone,
+                      job.filesDone);
         EXPECT_EQ(Utf8FromWide(e.second), expected);
     }
     kestrel::Run().ReadStatMode = kReadStatOff;
@@ -277,7 +280,8 @@ TEST(ExportTexts, SummaryForms) {
         {2621440, u"导出结束！本次恢复7个文件，共计2.50(GB)数据！"},
     };
     for (const auto& c : cases) EXPECT_EQ(ExportSummaryText(7, c.kib), c.text) << c.kib;
-    EXPECT_EQ(ReadErrorSummaryText(3, false), u"导出文件时，发生了3次读磁盘错误，导致部分文件导出失败！");
+    EXPECT_EQ(ReadErrorSummaryText(3, false),
+              u"导出文件时，发生了3次读磁盘错误，导致部分文件导出失败！");
     const WString usb = ReadErrorSummaryText(3, true);
     EXPECT_EQ(usb.find(u"！\n可能是电脑、读卡器"), usb.find(u"！"));
 }
