@@ -140,6 +140,27 @@ void AddFileEntry(PartInfo& tree, uint32_t parent, uint32_t slot, uint32_t nodeI
     AddNodeRef(tree, ref, false);
 }
 
+// Grows each tree once for all the entries a partition brings: growing step
+// by step would copy a tree of millions of entries dozens of times.
+void ReserveForListedFiles(ResultSet& rs, PartInfo& part, uint32_t count) {
+    uint32_t typed = 0, listed = 0;
+    for (uint32_t id = kLostFilesNodeId; id < count; ++id) {
+        const FileNode* n = GetNode(part, id);
+        if (n == nullptr || IsDirectory(*n) || (n->flags & kFlagListed) == 0) continue;
+        ++listed;
+        if (n->typeId >= kFirstFileType && n->typeId <= kLastFileType) ++typed;
+    }
+    const uint32_t added[kClassTreeCount] = {typed, listed, listed};
+    for (uint32_t t = 0; t < kClassTreeCount; ++t) {
+        PartInfo& tree = rs.classTrees[t];
+        uint64_t wanted = uint64_t(tree.nodeCount) + added[t];
+        if (added[t] != 0) {
+            ReserveNodes(tree, uint32_t(std::min<uint64_t>(wanted, kNodeRefLimit)),
+                         RecordKind::NodeRef);
+        }
+    }
+}
+
 void PostClassifyProgress(uint32_t index, uint32_t count) {
     ProgressSnapshot snap;
     snap.phase = kPhaseClassify;
@@ -208,6 +229,7 @@ void ClassifyPartition(ResultSet& rs, uint32_t slot, const ScanState* stop) {
     PartInfo& byModified = rs.classTrees[2];
 
     uint32_t count = std::min(part.nodeCount, part.nodeCapacity);
+    ReserveForListedFiles(rs, part, count);
     for (uint32_t id = kLostFilesNodeId; id < count; ++id) {
         if (StopRequested(stop)) break;
         if (id % kProgressStride == 0) PostClassifyProgress(id, count);
