@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
 
@@ -423,6 +424,27 @@ TEST(NtfsOrphanPartitions, HostileFindsStaySafe) {
         ScanState state{kScanRunning};
         Built b;
         b.parts = BuildNtfsOrphanPartitions(records, blocks, device, {}, state);
+        for (PartInfo& p : b.parts) test::ListPaths(p);
+    }
+    // The real finds over a copy whose records were damaged after the scan:
+    // random bytes in the attributes, with the fix-up left intact.
+    const std::string damaged = test::FixtureCopy(kImage, "ntfs_orphans_damaged.img");
+    {
+        std::fstream f(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        for (const NtfsRecordFind& r : real.records) {
+            std::vector<uint8_t> rec = test::ReadFileBytes(damaged, r.lba * 512, 1024);
+            const size_t from = 0x38 + rng() % 200;
+            for (size_t i = from; i < from + 64 + rng() % 256 && i < 1024; ++i)
+                if (i != 510 && i != 511 && i != 1022 && i != 1023) rec[i] = uint8_t(rng());
+            f.seekp(std::streamoff(r.lba * 512));
+            f.write(reinterpret_cast<const char*>(rec.data()), 1024);
+        }
+    }
+    {
+        ScanState state{kScanRunning};
+        Built b;
+        b.parts =
+            BuildNtfsOrphanPartitions(real.records, real.indexBlocks, DeviceOf(damaged), {}, state);
         for (PartInfo& p : b.parts) test::ListPaths(p);
     }
     // A stop request builds nothing more.
