@@ -10,6 +10,7 @@
 #include "carving/type_ids.h"
 #include "fs/file_node.h"
 #include "fs/type_folders.h"
+#include "scan/length_estimate.h"
 
 namespace kestrel {
 namespace {
@@ -71,10 +72,17 @@ void MarkDuplicatesOfPartitionFiles(std::vector<FoundItem>& items,
     if (total < kFewestNodesToCompare || total > kMostNodesToCompare) return;
     std::vector<std::pair<uint64_t, uint8_t>> files;
     for (const PartInfo& p : partitions) {
+        // FAT and exFAT nodes keep their first cluster, not its LBA.
+        uint64_t heap = 0;
+        uint32_t spc = 0;
+        const bool clusters = ClusterHeapOf(p, heap, spc);
         for (uint32_t id = 0; id < p.nodeCount; ++id) {
             const FileNode* n = GetNode(p, id);
-            if (n && !IsDirectory(*n) && n->locationLba != 0)
-                files.emplace_back(n->locationLba, n->typeId);
+            if (!n || IsDirectory(*n)) continue;
+            uint64_t lba = n->locationLba;
+            if (lba == 0 && clusters && n->firstCluster >= 2)
+                lba = heap + uint64_t(n->firstCluster - 2) * spc;
+            if (lba != 0) files.emplace_back(lba, n->typeId);
         }
     }
     std::sort(files.begin(), files.end());

@@ -21,8 +21,9 @@ WString CarvedFileName(uint64_t lba, uint32_t typeId);
 void MarkNestedDuplicates(std::vector<FoundItem>& items);
 
 // items in LBA order. A signature find starting where a file of the same type
-// of one of the partitions starts gets status 5. Only done when the
-// partitions hold 12 to 8,000,000 nodes in all.
+// of one of the partitions starts gets status 5 (FAT and exFAT files start
+// at their first cluster). Only done when the partitions hold 12 to
+// 8,000,000 nodes in all.
 void MarkDuplicatesOfPartitionFiles(std::vector<FoundItem>& items,
                                     const std::vector<PartInfo>& partitions);
 

@@ -99,6 +99,23 @@ std::shared_ptr<std::vector<uint8_t>> ReadNtfsBitmap(const PartInfo& part, uint6
 
 }  // namespace
 
+bool ClusterHeapOf(const PartInfo& part, uint64_t& cluster2Lba, uint32_t& sectorsPerCluster) {
+    if (part.fsKind == kFsFat16 || part.fsKind == kFsFat32) {
+        FatGeometry g;
+        if (!ReadFatGeometry(part, g)) return false;
+        cluster2Lba = g.dataStart;
+        sectorsPerCluster = uint32_t(g.clusterSectors);
+        return true;
+    }
+    if (part.fsKind != kFsExfat) return false;
+    const ByteView b(part.bootSector, 512);
+    const uint32_t shift = b.U8(109);
+    if (b.U8(108) != 9 || shift > 16) return false;
+    cluster2Lba = part.startLba + b.U32(88);
+    sectorsPerCluster = uint32_t(1) << shift;
+    return true;
+}
+
 bool FreeClusterMap::ClusterOf(uint64_t lba, uint64_t& cluster) const {
     if (sectorsPerCluster == 0 || lba < firstClusterLba) return false;
     const uint64_t index = (lba - firstClusterLba) / sectorsPerCluster;
@@ -162,13 +179,9 @@ FreeClusterMap MakeFreeClusterMap(const PartInfo& part) {
     if (part.fsKind == kFsExfat && part.allocMap) {
         // The allocation bitmap holds one bit per cluster of the heap,
         // starting at cluster 2.
-        const ByteView b(part.bootSector, 512);
-        const uint32_t shift = b.U8(109);
-        if (b.U8(108) != 9 || shift > 16) return {};
-        map.firstClusterLba = part.startLba + b.U32(88);
+        if (!ClusterHeapOf(part, map.firstClusterLba, map.sectorsPerCluster)) return {};
         map.firstCluster = 2;
-        map.clusterCount = b.U32(92);
-        map.sectorsPerCluster = uint32_t(1) << shift;
+        map.clusterCount = ByteView(part.bootSector, 512).U32(92);
         map.isFree = [p](uint64_t c) {
             const uint64_t bit = c - 2;
             return !(ByteView(p->allocMap, p->allocMapBytes).U8(size_t(bit / 8)) &

@@ -34,6 +34,11 @@ struct FreeClusterMap {
     uint64_t ClustersEndLba() const { return firstClusterLba + clusterCount * sectorsPerCluster; }
 };
 
+// Where the clusters of a FAT or exFAT volume begin (the LBA of cluster 2)
+// and their size, from part.bootSector; false for other kinds or a geometry
+// that describes none.
+bool ClusterHeapOf(const PartInfo& part, uint64_t& cluster2Lba, uint32_t& sectorsPerCluster);
+
 // From the allocation data the partition's reader left (FAT copy, exFAT
 // bitmap) or, for NTFS, the cluster bitmap read from the device. Invalid
 // when none is available. The record must outlive the map.

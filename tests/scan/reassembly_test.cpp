@@ -14,8 +14,8 @@
 #include "app/run_state.h"
 #include "carving/signature_find.h"
 #include "carving/type_catalogue.h"
-#include "fs/fat_reader.h"
 #include "fs/file_node.h"
+#include "fs/partition_tree.h"
 #include "fs/result_set.h"
 #include "scan/found_files_partition.h"
 #include "scan/post_scan_steps.h"
@@ -134,26 +134,27 @@ TEST_F(Reassembly, WholeDiskScanRebuildsEveryVolumeWithItsFiles) {
     EXPECT_TRUE(s_.foundPartitions.empty()) << "the set owns the tables";
 }
 
-TEST_F(Reassembly, CarvedCopiesOfNtfsFilesGoOnlyWhenDuplicatesAreRemoved) {
+TEST_F(Reassembly, CarvedCopiesOfVolumeFilesGoOnlyWhenDuplicatesAreRemoved) {
     BuildTypeCatalogue();
     for (bool remove : {true, false}) {
         ScanDisk(ScanDiskPath(), remove);
         const auto slots = ReadSlots(rs_);
-        ASSERT_TRUE(slots.count(kNtfsStart));
-        const FileNode* snow = AtPath(*slots.at(kNtfsStart), {u"照片", u"snow.jpg"});
-        ASSERT_TRUE(snow);
-        ASSERT_NE(snow->locationLba, 0u);
-        const std::u16string name = CarvedFileName(snow->locationLba, snow->typeId);
-        const FileNode* folder = GetNode(Found(), snow->typeId);
-        bool carved = false;
-        for (uint32_t k = 0; folder && k < folder->childCount; ++k) {
-            const FileNode* c = GetNode(Found(), folder->childIds[k]);
-            carved = carved || (c && name == c->name);
-        }
-        EXPECT_EQ(carved, !remove) << Utf8FromWide(name);
-        // The JPEGs of the FAT volumes carry no location: their copies stay.
-        if (folder) {
-            EXPECT_GT(folder->childCount, 0u);
+        ASSERT_EQ(slots.size(), 4u);
+        const uint32_t jpeg = TypeIdFromFileName(u"x.jpg");
+        const FileNode* folder = GetNode(Found(), jpeg);
+        // sample.jpg lies on the FAT32, NTFS and exFAT volumes.
+        if (remove) {
+            EXPECT_EQ(folder, nullptr) << "every carved JPEG is a volume's file";
+        } else {
+            ASSERT_TRUE(folder);
+            EXPECT_EQ(folder->childCount, 3u);
+            const FileNode* snow = AtPath(*slots.at(kNtfsStart), {u"照片", u"snow.jpg"});
+            ASSERT_TRUE(snow);
+            bool carved = false;
+            for (uint32_t k = 0; k < folder->childCount; ++k)
+                carved = carved || CarvedFileName(snow->locationLba, jpeg) ==
+                                       GetNode(Found(), folder->childIds[k])->name;
+            EXPECT_TRUE(carved);
         }
     }
 }
@@ -183,25 +184,82 @@ TEST_F(Reassembly, VolumesAreFoundWithoutTheMbrAndThroughBackupBootSectors) {
 }
 
 TEST_F(Reassembly, FreeSpaceScanEndsWithTheVolumeTreeAndOnlyFreeSpaceFinds) {
-    PartInfo fat = ImageRecord(ScanDiskPath(), kFat32Start, kFat32Size, kDiskSectors);
-    {
-        const std::vector<uint8_t> disk = ReadWholeFile(ScanDiskPath());
-        std::memcpy(fat.bootSector, disk.data() + kFat32Start * 512, 512);
+    struct Case {
+        uint64_t start, size;
+        uint32_t kind;
+        uint8_t type;
+        std::vector<std::u16string> path;
+    };
+    const Case cases[] = {
+        {kFat32Start, kFat32Size, kFsFat32, 0x0C, {u"photos", u"2019", u"beach.jpg"}},
+        {kNtfsStart, kNtfsSize, kFsNtfs, 0x07, {u"照片", u"snow.jpg"}},
+        {kExfatStart, kExfatSize, kFsExfat, 0x07, {u"music", u"live", u"cover.jpg"}},
+    };
+    const std::vector<uint8_t> disk = ReadWholeFile(ScanDiskPath());
+    ASSERT_GE(disk.size(), kDiskSectors * 512);
+    for (const Case& c : cases) {
+        PartInfo part = ImageRecord(ScanDiskPath(), c.start, c.size, kDiskSectors);
+        std::memcpy(part.bootSector, disk.data() + c.start * 512, 512);
+        part.fsKind = c.kind;
+        part.partType = c.type;
+        // The reader leaves the allocation data the free-space scan works from.
+        ScanState reading{kScanRunning};
+        ASSERT_TRUE(ReadPartitionTree(part, reading)) << c.start;
+        Scan(part, 1);
+        EXPECT_EQ(rs_.mode, 2u);
+        const auto slots = ReadSlots(rs_);
+        ASSERT_EQ(slots.size(), 1u) << c.start;
+        ASSERT_TRUE(slots.count(c.start)) << c.start;
+        EXPECT_EQ(slots.at(c.start)->fsKind, c.kind);
+        EXPECT_TRUE(AtPath(*slots.at(c.start), c.path)) << c.start;
+        // The volume's files lie in clusters in use: nothing is carved.
+        EXPECT_EQ(Found().fsKind, kFsFoundFiles);
+        EXPECT_EQ(Found().listedTotal, 0u) << c.start;
+        FreeTable(part);
     }
-    fat.fsKind = kFsFat32;
-    fat.partType = 0x0C;
+}
+
+TEST_F(Reassembly, FreeSpaceScanListsAFileInFreeClustersAsDeleted) {
+    // A copy of the sample JPEG in free clusters near the FAT32 volume's end.
+    const std::string path = FixtureCopy("scan/disk.img.gz", "planted-jpeg.img");
+    std::vector<uint8_t> jpeg;
+    {
+        // beach.jpg, the first sector of the volume that opens a JPEG.
+        const std::vector<uint8_t> disk = ReadWholeFile(path);
+        for (uint64_t lba = kFat32Start; lba < kFat32Start + kFat32Size && jpeg.empty(); ++lba)
+            if (disk[lba * 512] == 0xFF && disk[lba * 512 + 1] == 0xD8 &&
+                disk[lba * 512 + 2] == 0xFF)
+                jpeg.assign(disk.begin() + lba * 512, disk.begin() + lba * 512 + 9483);
+    }
+    ASSERT_FALSE(jpeg.empty());
+    const uint64_t at = kFat32Start + kFat32Size - 4000;
+    {
+        std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(std::streamoff(at * 512));
+        f.write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+    }
+    const std::vector<uint8_t> disk = ReadWholeFile(path);
+    PartInfo part = ImageRecord(path, kFat32Start, kFat32Size, kDiskSectors);
+    std::memcpy(part.bootSector, disk.data() + kFat32Start * 512, 512);
+    part.fsKind = kFsFat32;
+    part.partType = 0x0C;
     ScanState reading{kScanRunning};
-    ASSERT_TRUE(ReadFatPartition(fat, reading));
-    Scan(fat, 1);
-    EXPECT_EQ(rs_.mode, 2u);
-    const auto slots = ReadSlots(rs_);
-    ASSERT_EQ(slots.size(), 1u);
-    ASSERT_TRUE(slots.count(kFat32Start));
-    EXPECT_TRUE(AtPath(*slots.at(kFat32Start), {u"photos", u"2019", u"beach.jpg"}));
-    // beach.jpg and notes.zip lie in clusters in use: nothing is carved.
-    EXPECT_EQ(Found().fsKind, kFsFoundFiles);
-    EXPECT_EQ(Found().listedTotal, 0u);
-    FreeTable(fat);
+    ASSERT_TRUE(ReadPartitionTree(part, reading));
+    Scan(part, 1);
+
+    EXPECT_EQ(Found().listedTotal, 1u);
+    BuildTypeCatalogue();
+    const uint32_t type = TypeIdFromFileName(u"x.jpg");
+    const FileNode* folder = GetNode(Found(), type);
+    ASSERT_TRUE(folder);
+    ASSERT_EQ(folder->childCount, 1u);
+    const FileNode* carved = GetNode(Found(), folder->childIds[0]);
+    ASSERT_TRUE(carved);
+    EXPECT_EQ(std::u16string(carved->name), CarvedFileName(at, type));
+    EXPECT_EQ(NodeKind(*carved), kDeletedFile);
+    EXPECT_EQ(NodeKind(*folder), kDeletedDir);
+    EXPECT_GE(carved->size, jpeg.size());
+    FreeTable(part);
 }
 
 FoundItem Find(uint8_t type, uint64_t lba, uint64_t length, uint8_t status = kFindComplete) {
