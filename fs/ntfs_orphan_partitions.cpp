@@ -26,6 +26,8 @@ constexpr uint32_t kMaxIndexedChildren = 30;
 // Index blocks of other volumes' directories with the same record number
 // also claim a directory; a few of them are enough to find the right one.
 constexpr uint32_t kMaxBlocksPerDirectory = 64;
+// And a group with thousands of such directories stops reading somewhere.
+constexpr uint32_t kMaxBlocksPerGroup = 4096;
 constexpr uint32_t kIndexBlockBytes = 4096;
 // Without a matching index block the MFT is assumed where a default format
 // puts it: cluster 786,432 of 4 KiB clusters, 3 GiB into the volume.
@@ -73,7 +75,9 @@ public:
             if (s.flags & kSummaryInUse) children[s.parentRecord].push_back(s.recordNumber);
         }
         const uint64_t firstLba = records_[group.front()].lba;
+        blocksRead_ = 0;
         for (uint32_t i : group) {
+            if (blocksRead_ >= kMaxBlocksPerGroup) break;
             const FileRecordSummary& s = *records_[i].summary;
             const uint8_t want = kSummaryInUse | kSummaryDirectory | kSummaryIndexAllocation;
             if ((s.flags & want) != want) continue;
@@ -104,7 +108,7 @@ private:
         std::vector<uint8_t> block(size_t(spc) * kSectorSize);
         uint32_t tried = 0;
         for (uint64_t lba : lbas) {
-            if (++tried > kMaxBlocksPerDirectory) break;
+            if (++tried > kMaxBlocksPerDirectory || ++blocksRead_ > kMaxBlocksPerGroup) break;
             if (!ReadSectors(src_, spc, block.data(), lba)) continue;
             // The fix-up covers one index block; a cluster may be larger.
             const size_t fixBytes = std::min<size_t>(block.size(), kIndexBlockBytes);
@@ -123,6 +127,7 @@ private:
     SectorSource& src_;
     const std::vector<NtfsRecordFind>& records_;
     std::unordered_map<uint32_t, std::vector<uint64_t>> blocksOf_;
+    uint32_t blocksRead_ = 0;
 };
 
 std::optional<Geometry> FallbackGeometry(const std::vector<NtfsRecordFind>& records,
