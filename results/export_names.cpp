@@ -16,6 +16,9 @@ namespace {
 constexpr size_t kNameMaxBytes = 255;
 // An extension longer than this is part of the name, not something to keep.
 constexpr size_t kKeptExtensionChars = 16;
+// A name replaced as a whole gets enough digits that two such siblings in one
+// folder practically never meet (one or two digits would collide often).
+constexpr size_t kWholeNameDigits = 8;
 
 char16_t RandomDigitChar() {
     thread_local std::minstd_rand rng(
@@ -80,7 +83,7 @@ WString JoinExportPath(const WString& dir, WStringView name) {
 WString SafeComponentName(WStringView name) {
     if (name.empty() || name == u"." || name == u"..") {
         WString digits;
-        for (size_t i = 0; i < std::max<size_t>(1, name.size()); ++i) digits += RandomDigitChar();
+        for (size_t i = 0; i < kWholeNameDigits; ++i) digits += RandomDigitChar();
         return digits;
     }
     WString out(name);

@@ -20,7 +20,7 @@ WString ExportRootDir(const WString& targetDir);
 WString JoinExportPath(const WString& dir, WStringView name);
 
 // A name that stays one component: "/" and NUL become random digits, and an
-// empty name, "." or ".." becomes as many random digits (at least one).
+// empty name, "." or ".." becomes eight random digits.
 WString SafeComponentName(WStringView name);
 // The repair after a failed creation: every character that is not a legal
 // file-name character becomes a random digit, and a name too long for the
