@@ -11,22 +11,16 @@ namespace {
 
 constexpr uint64_t kGiBSectors = uint64_t(1) << 21;
 
-WString Ascii(const char* text) {
-    WString out;
-    for (; *text != 0; ++text) out.push_back(char16_t(static_cast<unsigned char>(*text)));
-    return out;
-}
-
 WString FileCountSuffix(uint32_t count) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "     (%u", count);
-    return Ascii(buf) + u"个文件)";
+    return Utf16FromUtf8(buf) + u"个文件)";
 }
 
 WString SlotNumber(uint32_t n) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02u  ", n);
-    return Ascii(buf);
+    return Utf16FromUtf8(buf);
 }
 
 const char16_t* KindLabel(uint32_t kind) {
@@ -111,7 +105,7 @@ WString PartitionLabel(ResultSet& rs, TreeRow row) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "  %u(GB) %u(GB)", uint32_t(part.startLba / kGiBSectors),
                       uint32_t(part.sizeSectors / kGiBSectors));
-        text += Ascii(buf);
+        text += Utf16FromUtf8(buf);
     }
     return text;
 }

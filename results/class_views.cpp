@@ -20,11 +20,8 @@ bool StopRequested(const ScanState* stop) {
     return stop != nullptr && stop->load() == kScanStopRequested;
 }
 
-WString AsciiName(const char* ascii, const char16_t* suffix) {
-    WString name;
-    for (; *ascii != 0; ++ascii) name.push_back(char16_t(static_cast<unsigned char>(*ascii)));
-    name += suffix;
-    return name;
+WString NumberedName(const char* digits, const char16_t* suffix) {
+    return Utf16FromUtf8(digits) + suffix;
 }
 
 void AddFolder(PartInfo& part, uint32_t id, uint32_t parent, const WString& name) {
@@ -52,14 +49,14 @@ PartInfo BuildDateSkeleton() {
     char buf[16];
     for (uint32_t year = kFirstViewYear; year <= kLastViewYear; ++year) {
         std::snprintf(buf, sizeof buf, "%u", year);
-        AddFolder(part, year, kRootNodeId, AsciiName(buf, u"年"));
+        AddFolder(part, year, kRootNodeId, NumberedName(buf, u"年"));
         for (uint32_t month = 1; month <= 12; ++month) {
             uint32_t monthId = MonthFolderId(year, month);
             std::snprintf(buf, sizeof buf, "%02u", month);
-            AddFolder(part, monthId, year, AsciiName(buf, u"月"));
+            AddFolder(part, monthId, year, NumberedName(buf, u"月"));
             for (uint32_t day = 1; day <= 31; ++day) {
                 std::snprintf(buf, sizeof buf, "%02u", day);
-                AddFolder(part, DayFolderId(year, month, day), monthId, AsciiName(buf, u"日"));
+                AddFolder(part, DayFolderId(year, month, day), monthId, NumberedName(buf, u"日"));
             }
         }
     }

@@ -7,12 +7,6 @@
 namespace kestrel {
 namespace {
 
-WString Ascii(const char* text) {
-    WString out;
-    for (; *text != 0; ++text) out.push_back(char16_t(static_cast<unsigned char>(*text)));
-    return out;
-}
-
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 int DaysInMonth(int year, int month) {
@@ -32,7 +26,7 @@ WString ReadableSizeText(uint32_t kb) {
     } else {
         std::snprintf(buf, sizeof buf, "%.2f(MB)", double(kb) / 1024.0);
     }
-    return Ascii(buf);
+    return Utf16FromUtf8(buf);
 }
 
 bool IsValidSizeInput(WStringView text) {
@@ -84,27 +78,6 @@ uint32_t FilterDateBound(int year, int month, int day, bool upper) {
         t.second = 59;
     }
     return PackTime(t);
-}
-
-bool ParseFilterDate(std::string_view text, bool upper, uint32_t& packed) {
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-    int fields[3] = {0, 0, 0};
-    const size_t starts[3] = {0, 5, 8};
-    const size_t lengths[3] = {4, 2, 2};
-    for (int f = 0; f < 3; ++f) {
-        for (size_t i = 0; i < lengths[f]; ++i) {
-            char c = text[starts[f] + i];
-            if (c < '0' || c > '9') return false;
-            fields[f] = fields[f] * 10 + (c - '0');
-        }
-    }
-    int year = fields[0], month = fields[1], day = fields[2];
-    if (year < 1980 || year > 2043 || month < 1 || month > 12 || day < 1 ||
-        day > DaysInMonth(year, month)) {
-        return false;
-    }
-    packed = FilterDateBound(year, month, day, upper);
-    return true;
 }
 
 }  // namespace kestrel

@@ -3,7 +3,6 @@
 // size line under each size edit, the size-edit input rule, the order of the
 // checks on OK and the date bounds a picker yields.
 #include <cstdint>
-#include <string_view>
 
 #include "platform/wide_text.h"
 #include "results/file_filter.h"
@@ -25,7 +24,5 @@ WString ValidateFilterSettings(const FileFilter& filter);
 // 23:59:59 for an upper one. A month or day the calendar does not have gives
 // January 1st of that year.
 uint32_t FilterDateBound(int year, int month, int day, bool upper);
-// "YYYY-MM-DD" as a bound; false when the text is not such a date.
-bool ParseFilterDate(std::string_view text, bool upper, uint32_t& packed);
 
 }  // namespace kestrel
