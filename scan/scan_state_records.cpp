@@ -98,7 +98,12 @@ void WriteFileRecord(StateWriter& out, const FoundItem& item) {
     out.U64(s->size);
     out.U64(s->allocatedSize);
     out.U8(s->flags);
-    for (uint16_t i = 0; i < nameLen; ++i) out.U16(uint16_t(s->name[i]));
+    uint8_t chunk[512];
+    for (size_t i = 0; i < nameLen;) {
+        size_t n = 0;
+        for (; i < nameLen && n < sizeof chunk; ++i, n += 2) StoreU16(chunk + n, s->name[i]);
+        out.Bytes(chunk, n);
+    }
     if (runLen) out.Bytes(s->runList.data(), runLen);
 }
 
@@ -117,7 +122,8 @@ bool ReadFileRecord(StateReader& in, FoundItem& item) {
     std::vector<uint8_t> name(size_t(nameLen) * 2);
     if (!in.Bytes(name.data(), name.size())) return false;
     s->name.resize(nameLen);
-    for (uint16_t i = 0; i < nameLen; ++i) s->name[i] = char16_t(ByteView(name).U16(size_t(i) * 2));
+    for (size_t i = 0; i < nameLen; ++i)
+        s->name[i] = char16_t(name[2 * i] | (unsigned(name[2 * i + 1]) << 8));
     s->runList.resize(runLen);
     if (!in.Bytes(s->runList.data(), runLen)) return false;
     item.data = s.release();

@@ -3,28 +3,31 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include <cstring>
-
 namespace kestrel {
 
 StateWriter::StateWriter(int fd, size_t bufferBytes)
-    : fd_(fd), limit_(bufferBytes ? bufferBytes : 1) {
-    buffer_.reserve(limit_);
-}
+    : fd_(fd), buffer_(bufferBytes ? bufferBytes : 1), room_(buffer_.size()) {}
 
-void StateWriter::Bytes(const void* data, size_t n) {
+void StateWriter::SlowBytes(const void* data, size_t n) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
     if (fd_ < 0) {
-        buffer_.insert(buffer_.end(), p, p + n);
+        // Memory mode grows the buffer instead of draining it.
+        const size_t need = used_ + n;
+        size_t cap = buffer_.size() ? buffer_.size() : 256;
+        while (cap < need) cap *= 2;
+        buffer_.resize(cap);
+        room_ = cap - used_;
+        Bytes(p, n);
         return;
     }
     while (n > 0) {
-        const size_t room = limit_ - buffer_.size();
-        const size_t take = n < room ? n : room;
-        buffer_.insert(buffer_.end(), p, p + take);
+        const size_t take = n < room_ ? n : room_;
+        std::memcpy(buffer_.data() + used_, p, take);
+        used_ += take;
+        room_ -= take;
         p += take;
         n -= take;
-        if (buffer_.size() >= limit_) Drain();
+        if (room_ == 0) Drain();
     }
 }
 
@@ -37,28 +40,10 @@ void StateWriter::Zeros(size_t n) {
     }
 }
 
-void StateWriter::U16(uint16_t v) {
-    uint8_t b[2];
-    StoreU16(b, v);
-    Bytes(b, 2);
-}
-
-void StateWriter::U32(uint32_t v) {
-    uint8_t b[4];
-    StoreU32(b, v);
-    Bytes(b, 4);
-}
-
-void StateWriter::U64(uint64_t v) {
-    uint8_t b[8];
-    StoreU64(b, v);
-    Bytes(b, 8);
-}
-
 void StateWriter::Drain() {
     // After a failure the rest is dropped: the caller truncates the file anyway.
     const uint8_t* p = buffer_.data();
-    size_t n = failed_ ? 0 : buffer_.size();
+    size_t n = failed_ ? 0 : used_;
     while (n > 0) {
         const ssize_t w = ::write(fd_, p, n);
         if (w < 0 && errno == EINTR) continue;
@@ -69,7 +54,8 @@ void StateWriter::Drain() {
         p += w;
         n -= size_t(w);
     }
-    buffer_.clear();
+    used_ = 0;
+    room_ = buffer_.size();
 }
 
 bool StateWriter::Flush() {
@@ -99,7 +85,7 @@ bool StateReader::Refill() {
     return size_ > left;
 }
 
-bool StateReader::Bytes(void* out, size_t n) {
+bool StateReader::SlowBytes(void* out, size_t n) {
     if (failed_) return false;
     uint8_t* dst = static_cast<uint8_t*>(out);
     while (n > 0) {
@@ -115,27 +101,6 @@ bool StateReader::Bytes(void* out, size_t n) {
         n -= take;
         consumed_ += take;
     }
-    return true;
-}
-
-bool StateReader::U16(uint16_t& v) {
-    uint8_t b[2];
-    if (!Bytes(b, 2)) return false;
-    v = ByteView(b, 2).U16(0);
-    return true;
-}
-
-bool StateReader::U32(uint32_t& v) {
-    uint8_t b[4];
-    if (!Bytes(b, 4)) return false;
-    v = ByteView(b, 4).U32(0);
-    return true;
-}
-
-bool StateReader::U64(uint64_t& v) {
-    uint8_t b[8];
-    if (!Bytes(b, 8)) return false;
-    v = ByteView(b, 8).U64(0);
     return true;
 }
 

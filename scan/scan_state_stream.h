@@ -5,6 +5,7 @@
 // also work on memory alone, which is how the record layouts are tested.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "platform/bytes.h"
@@ -20,25 +21,53 @@ public:
     StateWriter(const StateWriter&) = delete;
     StateWriter& operator=(const StateWriter&) = delete;
 
-    void Bytes(const void* data, size_t n);
+    // Called a few dozen times per item: the common case stays inline.
+    void Bytes(const void* data, size_t n) {
+        if (n <= room_) {
+            if (n == 0) return;
+            std::memcpy(buffer_.data() + used_, data, n);
+            used_ += n;
+            room_ -= n;
+            return;
+        }
+        SlowBytes(data, n);
+    }
     void Zeros(size_t n);
     void U8(uint8_t v) { Bytes(&v, 1); }
-    void U16(uint16_t v);
-    void U32(uint32_t v);
-    void U64(uint64_t v);
+    void U16(uint16_t v) {
+        uint8_t b[2];
+        StoreU16(b, v);
+        Bytes(b, 2);
+    }
+    void U32(uint32_t v) {
+        uint8_t b[4];
+        StoreU32(b, v);
+        Bytes(b, 4);
+    }
+    void U64(uint64_t v) {
+        uint8_t b[8];
+        StoreU64(b, v);
+        Bytes(b, 8);
+    }
 
     // Writes out what is buffered; false once any write has failed.
     bool Flush();
     bool Failed() const { return failed_; }
-    const std::vector<uint8_t>& Memory() const { return buffer_; }
+    // Memory mode: everything written so far.
+    std::vector<uint8_t> Memory() const {
+        return std::vector<uint8_t>(buffer_.begin(), buffer_.begin() + long(used_));
+    }
 
 private:
+    void SlowBytes(const void* data, size_t n);
     void Drain();
 
     int fd_ = -1;
-    size_t limit_ = 0;
     bool failed_ = false;
+    // buffer_ is allocated whole; used_ bytes of it are filled, room_ free.
     std::vector<uint8_t> buffer_;
+    size_t used_ = 0;
+    size_t room_ = 0;
 };
 
 class StateReader {
@@ -51,15 +80,40 @@ public:
     StateReader& operator=(const StateReader&) = delete;
 
     // All of them fail (and keep failing) when the stream ends first.
-    bool Bytes(void* out, size_t n);
+    bool Bytes(void* out, size_t n) {
+        if (n <= size_ - pos_) {
+            if (n == 0) return true;
+            std::memcpy(out, data_ + pos_, n);
+            pos_ += n;
+            consumed_ += n;
+            return true;
+        }
+        return SlowBytes(out, n);
+    }
     bool U8(uint8_t& v) { return Bytes(&v, 1); }
-    bool U16(uint16_t& v);
-    bool U32(uint32_t& v);
-    bool U64(uint64_t& v);
+    bool U16(uint16_t& v) {
+        uint8_t b[2];
+        if (!Bytes(b, 2)) return false;
+        v = ByteView(b, 2).U16(0);
+        return true;
+    }
+    bool U32(uint32_t& v) {
+        uint8_t b[4];
+        if (!Bytes(b, 4)) return false;
+        v = ByteView(b, 4).U32(0);
+        return true;
+    }
+    bool U64(uint64_t& v) {
+        uint8_t b[8];
+        if (!Bytes(b, 8)) return false;
+        v = ByteView(b, 8).U64(0);
+        return true;
+    }
     // Bytes consumed so far.
     uint64_t Offset() const { return consumed_; }
 
 private:
+    bool SlowBytes(void* out, size_t n);
     bool Refill();
 
     int fd_ = -1;

@@ -156,9 +156,9 @@ TEST(ScanResume, UnreadableSavedDataStartsAFreshScan) {
         WriteIdentity(out, IdentityBytes(u"test image"));
         out.U32(3);
         out.Zeros(3 + 24 + 4);
+        const std::vector<uint8_t> bytes = out.Memory();
         std::ofstream f(path, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(out.Memory().data()),
-                std::streamsize(out.Memory().size()));
+        f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
     RecordingUi ui;
     ui.answer = true;
