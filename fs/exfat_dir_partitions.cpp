@@ -75,8 +75,11 @@ PartInfo NewExfatDirPartition(const PartInfo& device, uint32_t cluster2Lba, uint
 }
 
 // Walks the grid's runs from cluster 2 on, each as a directory below the
-// root. A run whose directory an earlier walk already read (a subdirectory
-// found below its parent) is not walked again: its entries would show twice.
+// root. Only the run a walk starts from is consumed: a subdirectory that an
+// earlier walk read below its parent is walked again when its own run comes
+// up, and shows a second time directly below the root. Nothing tells a
+// subdirectory whose parent survived from one whose parent is lost, so both
+// are kept where the user can find them.
 void WalkRuns(PartInfo& part, const std::vector<ExfatDirRun>& runs,
               const std::vector<uint32_t>& picked, uint32_t cluster2Lba, uint32_t cluster,
               ScanState& state) {
@@ -93,14 +96,9 @@ void WalkRuns(PartInfo& part, const std::vector<ExfatDirRun>& runs,
         if (consumed[k] || start < cluster2Lba || (start - cluster2Lba) % cluster != 0) continue;
         consumed[k] = true;
         const uint32_t c = (start - cluster2Lba) / cluster + 2;
-        const uint32_t before = part.nodeCount;
         if (!WalkExfatDirectory(part, state, progress, c, kTopDirectoryBytes, kRootNodeId)) return;
-        for (uint32_t id = before; id < part.nodeCount; ++id) {
-            const FileNode* n = GetNode(part, id);
-            if (!n || !IsDirectory(*n) || n->size == 0) continue;
-            auto it = runAtCluster.find(n->firstCluster);
-            if (it != runAtCluster.end()) consumed[it->second] = true;
-        }
+        auto it = runAtCluster.find(c);
+        if (it != runAtCluster.end()) consumed[it->second] = true;
     }
 }
 
