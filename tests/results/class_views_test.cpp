@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "app/progress.h"
 #include "carving/type_catalogue.h"
 #include "view_test_support.h"
 
@@ -197,6 +198,19 @@ TEST(ClassViews, UnlistedAndCarvedFilesStayOutOfTheViews) {
         EXPECT_EQ(rs.classTrees[t].nodeCount, before[t]);
         EXPECT_EQ(rs.classTrees[t].listedTotal, 0u);
     }
+}
+
+TEST(ClassViews, ClassifyingPostsPhaseTen) {
+    ViewScope v;
+    PartBuilder b;
+    for (int i = 0; i < 4000; ++i) b.File(u"f.jpg", kRootNodeId, 1, Date(2001, 1, 1), 0);
+    ClearProgress();
+    b.AddTo(v.rs);
+    ProgressSnapshot snap;
+    ASSERT_TRUE(TakeProgress(snap));
+    EXPECT_EQ(snap.phase, uint32_t(kPhaseClassify));
+    EXPECT_EQ(snap.classify.nodeIndex % 1879, 0u);
+    EXPECT_EQ(snap.classify.nodeCount, 4006u);
 }
 
 TEST(ClassViews, StopRequestedEndsTheClassification) {
