@@ -89,6 +89,34 @@ TEST_F(PartitionDiscovery, BootRecordsAndTheirBackupsGiveTheVolumeStart) {
     }
 }
 
+TEST_F(PartitionDiscovery, DamagedBootSectorCopiesGiveNoPartition) {
+    struct Corruption {
+        const char* what;
+        uint8_t type;
+        uint64_t lba;
+        size_t offset;
+        std::vector<uint8_t> bytes;
+    };
+    const std::vector<uint8_t> ones(8, 0xFF);
+    const Corruption cases[] = {
+        {"NTFS record area beyond any device", kCodeNtfsBoot, kNtfsStart, 0x30, ones},
+        {"NTFS no cluster size", kCodeNtfsBoot, kNtfsStart, 13, {0}},
+        {"NTFS total sectors past the start", kCodeNtfsBoot, kNtfsStart + 5, 0x28, ones},
+        {"FAT32 FATs far away", kCodeFat32Boot, kFat32Start, 14, {0xFF, 0xFF}},
+        {"FAT32 backup, FATs far away", kCodeFat32Boot, kFat32Start + 6, 14, {0xFF, 0xFF}},
+        {"FAT16 one FAT, wrong", kCodeFat16Boot, kFat16Start, 14, {0x40, 0}},
+        {"exFAT cluster shift 255", kCodeExfatBoot, kExfatStart, 109, {0xFF}},
+        {"exFAT root cluster 0", kCodeExfatBoot, kExfatStart, 96, {0, 0, 0, 0}},
+        {"exFAT heap beyond the disk", kCodeExfatBoot, kExfatStart, 88, {0xFF, 0xFF, 0xFF, 0xFF}},
+    };
+    for (const Corruption& c : cases) {
+        FoundItem& it = SectorItem(c.type, c.lba, c.type == kCodeNtfsBoot ? kNtfsStart : c.lba);
+        std::memcpy(static_cast<uint8_t*>(it.data) + c.offset, c.bytes.data(), c.bytes.size());
+        PartInfo part;
+        EXPECT_FALSE(PartFromBootRecordItem(it, *src_, device_, part)) << c.what;
+    }
+}
+
 TEST_F(PartitionDiscovery, VolumeOfAnExtendedTableAndItsBootRecordIsListedOnce) {
     std::vector<FoundItem> items = {SectorItem(kCodeEbr, kExtStart, kExtStart),
                                     SectorItem(kCodeFat16Boot, kFat16Start, kFat16Start),
@@ -146,6 +174,62 @@ TEST_F(PartitionDiscovery, RunsOfTheRecordAreaAndOfItsMirrorGiveTheNtfsStart) {
     std::vector<FoundItem> later(areaRun.begin() + 1, areaRun.end());
     AddNtfsPartitionsFromRecordRuns(later, *src_, device_, list);
     EXPECT_TRUE(list.empty());
+}
+
+// A run of six synthetic records at LBA 1000: "$MFT" with its data at
+// areaRun, then "$MFTMirr" of mirrorSize bytes at mirrorRun, then four more.
+std::vector<PartInfo> FromSyntheticRun(const PartInfo& device, SectorSource& src,
+                                       std::vector<uint8_t> areaRun, uint64_t mirrorSize,
+                                       std::vector<uint8_t> mirrorRun) {
+    std::vector<FoundItem> items;
+    for (uint32_t r = 0; r < 6; ++r) {
+        auto* summary = new FileRecordSummary;
+        summary->recordNumber = r;
+        summary->name = r == 0 ? u"$MFT" : r == 1 ? u"$MFTMirr" : u"$Other";
+        if (r == 0) summary->runList = areaRun;
+        if (r == 1) {
+            summary->runList = mirrorRun;
+            summary->size = mirrorSize;
+        }
+        FoundItem it;
+        it.type = kCodeFileRecord;
+        it.lba = 1000 + 2 * r;
+        it.data = summary;
+        items.push_back(it);
+    }
+    std::vector<PartInfo> list;
+    AddNtfsPartitionsFromRecordRuns(items, src, device, list);
+    for (FoundItem& it : items) FreeItemPayload(it);
+    return list;
+}
+
+TEST_F(PartitionDiscovery, RecordRunsWithImpossibleGeometryGiveNoPartition) {
+    // One cluster of 4 KiB for the mirror: 8 sectors per cluster; the area
+    // at cluster 50 puts the volume at 1000 - 400.
+    const std::vector<uint8_t> area50 = {0x11, 0x10, 50, 0};
+    const std::vector<uint8_t> mirror1 = {0x11, 0x01, 100, 0};
+    std::vector<PartInfo> good = FromSyntheticRun(device_, *src_, area50, 4096, mirror1);
+    ASSERT_EQ(good.size(), 1u);
+    EXPECT_EQ(good[0].startLba, 600u);
+    EXPECT_EQ(good[0].bootSector[13], 8u);
+
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> areaRun;
+        uint64_t mirrorSize;
+        std::vector<uint8_t> mirrorRun;
+    };
+    const Case cases[] = {
+        {"cluster size from a huge mirror", area50, uint64_t(1) << 40, mirror1},
+        {"mirror of 0 clusters", area50, 4096, {0x11, 0x00, 100, 0}},
+        {"mirror without runs", area50, 4096, {}},
+        {"area before the disk start", {0x11, 0x10, 0xF0, 0}, 4096, mirror1},
+        {"area further in than the run lies", {0x31, 0x10, 0, 0, 1, 0}, 4096, mirror1},
+        {"area without runs", {}, 4096, mirror1},
+    };
+    for (const Case& c : cases)
+        EXPECT_TRUE(FromSyntheticRun(device_, *src_, c.areaRun, c.mirrorSize, c.mirrorRun).empty())
+            << c.what;
 }
 
 }  // namespace
