@@ -19,6 +19,7 @@ int CmdPartitions(const Args& args);
 int CmdScan(const Args& args);
 int CmdLs(const Args& args);
 int CmdCat(const Args& args);
+int CmdRecover(const Args& args);
 
 // Small argument helpers shared by the commands.
 bool TakeFlag(Args& args, const std::string& flag);

@@ -15,6 +15,12 @@ const Command kCommands[] = {
     {"ls", "ls IMAGE [--part N] [--deleted]", kestrel::cli::CmdLs},
     {"cat", "cat IMAGE [--part N] [--read-errors clear|keep|zeros] PATH > out",
      kestrel::cli::CmdCat},
+    {"recover",
+     "recover IMAGE --mode 1|2|3 [--part N] (--out DIR | --tree) [--filter TEXT] [--min-kb N]\n"
+     "              [--max-kb N] [--modified-from DATE] [--modified-to DATE]\n"
+     "              [--on-exists ask|overwrite|skip] [--on-error clear|keep|all]\n"
+     "              [--save-state] [--resume]   (scan-state file: $KESTREL_SCAN_STATE)",
+     kestrel::cli::CmdRecover},
 };
 
 void PrintUsage() {

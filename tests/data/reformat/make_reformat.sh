@@ -8,7 +8,7 @@
 #                          geometry (new FATs and root, old data clusters left)
 # and manifest_ntfs.tsv / manifest_fat32.tsv: the files as they were before the
 # format (state, size, mtime UTC, path, sha256). Run as root (ntfs-3g through
-# FUSE); needs ntfs-3g, dosfstools, mtools, faketime, python3.
+# FUSE); needs ntfs-3g, attr (setfattr), dosfstools, mtools, faketime, python3.
 set -euo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -34,23 +34,28 @@ sys.stdout.buffer.write(bytes(out[:size]))
 " "$1" "$2"
 }
 
-# The old tree, built once in $src with fixed times; both volumes get a copy.
-# Sizes mix resident NTFS data (< 600 bytes), one cluster and several.
-sizes=(90 300 520 700 1500 3000 4096 5000 9000 12000 20000 33000)
-dirs=("docs" "docs/2019" "docs/2019/q3" "photos" "photos/trip" "work" "work/old" "mail")
-n=0
-for d in "${dirs[@]}"; do
-    mkdir -p "$src/$d"
-    for k in $(seq 1 8); do
-        n=$((n + 1))
-        f="$src/$d/file_$(printf %03d $n).txt"
-        body $n "${sizes[$(( (n * 7) % ${#sizes[@]} ))]}" > "$f"
-        touch -d "2021-0$(( (n % 9) + 1 ))-1$(( n % 10 )) 1$(( n % 10 )):2$(( n % 10 )):$(printf %02d $(( (n * 2) % 60 )))" "$f"
+# make_tree DIR NAME-FORMAT: the old tree with fixed times. Sizes mix resident
+# NTFS data (< 600 bytes), one cluster and several.
+make_tree() {
+    local top=$1 format=$2 n=0 d k f
+    local sizes=(90 300 520 700 1500 3000 4096 5000 9000 12000 20000 33000)
+    for d in docs docs/2019 docs/2019/q3 photos photos/trip work work/old mail; do
+        mkdir -p "$top/$d"
+        for k in $(seq 1 8); do
+            n=$((n + 1))
+            f="$top/$d/$(printf "$format" $n)"
+            body $n "${sizes[$(( (n * 7) % ${#sizes[@]} ))]}" > "$f"
+            touch -d "2021-0$(( (n % 9) + 1 ))-1$(( n % 10 )) 1$(( n % 10 )):2$(( n % 10 )):$(printf %02d $(( (n * 2) % 60 )))" "$f"
+        done
     done
-done
-cp "$jpeg" "$src/photos/trip/beach.jpg"; touch -d "2019-08-15 14:30:00" "$src/photos/trip/beach.jpg"
-cp "$jpeg" "$src/photos/snow.jpg"; touch -d "2019-12-24 18:00:00" "$src/photos/snow.jpg"
-for d in $(cd "$src" && find . -mindepth 1 -type d | sort -r); do touch -d "2022-01-01 00:00:00" "$src/$d"; done
+    cp "$jpeg" "$top/photos/trip/beach.jpg"; touch -d "2019-08-15 14:30:00" "$top/photos/trip/beach.jpg"
+    cp "$jpeg" "$top/photos/snow.jpg"; touch -d "2019-12-24 18:00:00" "$top/photos/snow.jpg"
+    touch_dirs "$top"
+}
+touch_dirs() {
+    local d
+    for d in $(cd "$1" && find . -mindepth 1 -type d | sort -r); do touch -d "2022-01-01 00:00:00" "$1/$d"; done
+}
 
 # manifest DIR OUT: the tree below DIR as the manifests of the other fixtures.
 manifest() {
@@ -71,8 +76,18 @@ img="$work/ntfs_reformat.img"
 truncate -s 8M "$img"
 ntfs_format() { mkfs.ntfs -F -Q -q -T -c 4096 -s 512 -p 0 -S 63 -H 255 -L "$1" "$img" 2>/dev/null; }
 ntfs_format OLDNTFS
-ntfs-3g "$img" "$mnt"
-cp -a "$src/." "$mnt/"
+# Names long enough that eight of them overflow a folder's index root: the
+# index blocks they move to tell where the old volume began. ntfs-3g gives
+# new names the POSIX namespace; a DOS name makes the long one a Win32 name,
+# as Windows writes them.
+ntfs-3g -o windows_names "$img" "$mnt"
+make_tree "$mnt" "file %03d of the old volume.txt"
+n=0
+find "$mnt" -mindepth 2 -type f -name 'file *' | sort | while IFS= read -r f; do
+    n=$((n + 1))
+    setfattr -h -v "$(printf 'F%05d~1.TXT' "$n")" -n system.ntfs_dos_name "$f"
+done
+touch_dirs "$mnt"
 manifest "$mnt" "$here/manifest_ntfs.tsv"
 umount "$mnt"
 ntfs_format NEWNTFS
@@ -87,6 +102,7 @@ fat_format() {
 }
 dd if=/dev/zero of="$img" bs=512 count=69632 status=none
 fat_format 0fa70001 OLDFAT32
+make_tree "$src" "file_%03d.txt"
 (cd "$src" && find . -mindepth 1 -type d | sed 's|^\./||' | LC_ALL=C sort) | while IFS= read -r d; do
     faketime "2022-01-01 00:00:00" mmd -i "$img" "::/$d"
 done
