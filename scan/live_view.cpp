@@ -1,14 +1,13 @@
 // The live view keeps its state per session in a small registry keyed by the
 // session's address: the known partition starts, the shown-file index, the
 // file-record groups and, for the free-space scan, the free-cluster map. The
-// registry entry is made on first use and cleared by ResetLiveView when the
-// next scan of that session is prepared. Only one thread works a session at
+// registry entry is made on first use, cleared by ResetLiveView when the
+// next scan of that session is prepared and dropped by ReleaseLiveView. Only one thread works a session at
 // a time (the reader in preparation, then the processor), so the state itself
 // needs no lock; the registry does.
 #include "scan/live_view.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,6 +20,7 @@
 #include "fs/result_set.h"
 #include "fs/type_folders.h"
 #include "scan/block_schedule.h"
+#include "scan/found_files_partition.h"
 #include "scan/length_estimate.h"
 #include "scan/live_view_groups.h"
 #include "scan/live_view_index.h"
@@ -153,20 +153,6 @@ void RebuildRecordRun(ScanSession& s, LiveViewState& st, const std::vector<FileR
     }
 }
 
-WString CarvedFileName(uint64_t lba, uint32_t typeId) {
-    char digits[32];
-    const uint32_t high = uint32_t(lba >> 32), low = uint32_t(lba);
-    if (high != 0) {
-        std::snprintf(digits, sizeof digits, "%u_%08u.", high, low);
-    } else {
-        std::snprintf(digits, sizeof digits, "%08u.", low);
-    }
-    WString name;
-    for (const char* c = digits; *c != 0; ++c) name.push_back(char16_t(*c));
-    name += TypeNameTable(typeId);
-    return name;
-}
-
 // The found-files partition of slot 3, with its type folders; null when the
 // set has none. A bare partition (root and lost files only) gets the folder
 // skeleton here.
@@ -215,6 +201,11 @@ const std::vector<FoundItem>* NeighbourItems(const ScanSession& s, uint64_t inde
 }  // namespace
 
 void ResetLiveView(ScanSession& s) { ResetState(StateOf(s), s); }
+
+void ReleaseLiveView(const ScanSession& s) {
+    std::lock_guard<std::mutex> hold(gRegistryLock);
+    gRegistry.erase(&s);
+}
 
 void LiveStart(ScanSession& s, ScanState& state) {
     LiveViewState& st = StateOf(s);

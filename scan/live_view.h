@@ -12,9 +12,15 @@
 
 namespace kestrel {
 
+// The live view's state is kept per session, keyed by its address, and made
+// on first use.
+//
 // Clears the known partition starts, the shown-file index and the
 // file-record groups (called when a scan is prepared).
 void ResetLiveView(ScanSession& s);
+// Drops the session's state; a session that is destroyed should be released
+// first, so that a later one at the same address starts afresh.
+void ReleaseLiveView(const ScanSession& s);
 
 void LiveStart(ScanSession& s, ScanState& state);
 void LiveBootRecord(ScanSession& s, const FoundItem& item, ScanState& state);

@@ -2,21 +2,20 @@
 
 #include <algorithm>
 
-#include "fs/exfat_layout.h"
-#include "fs/fat_geometry.h"
 #include "scan/block_schedule.h"
+#include "scan/length_estimate.h"
 
 namespace kestrel {
 
 void ShownFileIndex::Reset(uint64_t blockCount) {
     blocks_.clear();
-    blocks_.resize(blockCount);
+    blockCount_ = blockCount;
     total_ = 0;
 }
 
 void ShownFileIndex::Add(uint64_t lba) {
     const uint64_t block = lba >> kScanBlockShift;
-    if (block >= blocks_.size()) return;
+    if (block >= blockCount_) return;
     BlockList& list = blocks_[block];
     std::vector<uint64_t>& v = list.starts;
     // Most blocks hold a handful of files: start small, grow by half.
@@ -28,8 +27,9 @@ void ShownFileIndex::Add(uint64_t lba) {
 
 bool ShownFileIndex::Contains(uint64_t lba) const {
     const uint64_t block = lba >> kScanBlockShift;
-    if (block >= blocks_.size()) return false;
-    BlockList& list = blocks_[block];
+    const auto at = blocks_.find(block);
+    if (at == blocks_.end()) return false;
+    BlockList& list = at->second;
     if (!list.sorted) {
         std::sort(list.starts.begin(), list.starts.end());
         list.starts.erase(std::unique(list.starts.begin(), list.starts.end()), list.starts.end());
@@ -39,32 +39,16 @@ bool ShownFileIndex::Contains(uint64_t lba) const {
 }
 
 FileStartResolver::FileStartResolver(const PartInfo& part) : part_(part) {
-    const ByteView boot(part.bootSector, sizeof part.bootSector);
-    if (part.fsKind == kFsFat16 || part.fsKind == kFsFat32) {
-        FatGeometry g;
-        if (ParseFatGeometry(boot, part.startLba, part.fsKind, g) && g.sectorsPerCluster != 0) {
-            firstClusterLba_ = g.dataLba;
-            highestCluster_ = g.highestCluster;
-            sectorsPerCluster_ = g.sectorsPerCluster;
-            byCluster_ = true;
-        }
-    } else if (part.fsKind == kFsExfat || part.fsKind == kFsExfatDirs) {
-        ExfatGeometry g;
-        if (ExfatGeometryOf(part, g) && g.sectorsPerCluster != 0) {
-            firstClusterLba_ = g.heapLba;
-            highestCluster_ = g.HighestCluster();
-            sectorsPerCluster_ = g.sectorsPerCluster;
-            byCluster_ = true;
-        }
-    }
+    byCluster_ = ClusterHeapOf(part, cluster2Lba_, sectorsPerCluster_) && sectorsPerCluster_ != 0;
 }
 
 bool FileStartResolver::StartOf(const FileNode& node, uint64_t& lba) const {
     if (IsDirectory(node)) return false;
     if (byCluster_) {
-        const uint64_t c = node.firstCluster;
-        if (c < 2 || c > highestCluster_) return false;
-        lba = firstClusterLba_ + (c - 2) * sectorsPerCluster_;
+        if (node.firstCluster < 2) return false;
+        const uint64_t offset = uint64_t(node.firstCluster - 2) * sectorsPerCluster_;
+        if (offset > UINT64_MAX - cluster2Lba_) return false;
+        lba = cluster2Lba_ + offset;
         return true;
     }
     // A resident NTFS file's location is its FILE record, never a carved start.

@@ -3,6 +3,7 @@
 // start sectors of the files of partitions already shown, so that a carved
 // find at one of them is not shown a second time in the found files.
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "fs/file_node.h"
@@ -26,7 +27,10 @@ private:
         std::vector<uint64_t> starts;
         bool sorted = true;
     };
-    mutable std::vector<BlockList> blocks_;
+    // Only blocks that hold a shown file have a list: most of a large disk
+    // holds none.
+    mutable std::unordered_map<uint64_t, BlockList> blocks_;
+    uint64_t blockCount_ = 0;
     uint64_t total_ = 0;
 };
 
@@ -40,8 +44,7 @@ public:
 
 private:
     const PartInfo& part_;
-    uint64_t firstClusterLba_ = 0;  // LBA of cluster 2 (FAT, exFAT)
-    uint64_t highestCluster_ = 0;
+    uint64_t cluster2Lba_ = 0;  // FAT and exFAT
     uint32_t sectorsPerCluster_ = 0;
     bool byCluster_ = false;
 };

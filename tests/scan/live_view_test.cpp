@@ -81,6 +81,7 @@ struct LiveScan {
         log.s = &s;
         AddObserver(rs, &log);
     }
+    ~LiveScan() { ReleaseLiveView(s); }
     void Run() { RunDeepScan(s, state); }
 
     // Carved files of the found-files partition: start -> node.
