@@ -1,5 +1,7 @@
 #include "results/check_states.h"
 
+#include <algorithm>
+
 #include "fs/file_node.h"
 #include "results/browse_queries.h"
 
@@ -11,9 +13,10 @@ bool VisibleAndListed(const ResultSet& rs, const FileNode& n) {
 }
 
 void RecomputeOne(PartInfo& part, const ResultSet& rs, FileNode& dir) {
-    if (dir.childCount == 0) return;
+    const uint32_t count = dir.childIds ? std::min(dir.childCount, dir.childCapacity) : 0;
+    if (count == 0) return;
     bool checked = false, unchecked = false, partly = false;
-    for (uint32_t i = 0; i < dir.childCount; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         const FileNode* c = GetNode(part, dir.childIds[i]);
         if (!c || !VisibleAndListed(rs, *c)) continue;
         switch (CheckState(*c)) {
@@ -54,7 +57,8 @@ void RecomputeCheckStates(PartInfo& part, const ResultSet& rs) {
             stack.pop_back();
             continue;
         }
-        if (stack.back().next < node->childCount) {
+        const uint32_t count = node->childIds ? std::min(node->childCount, node->childCapacity) : 0;
+        if (stack.back().next < count) {
             const uint32_t c = node->childIds[stack.back().next++];
             const FileNode* child = GetNode(part, c);
             if (child && IsDirectory(*child) && VisibleAndListed(rs, *child) && !visited[c]) {

@@ -177,5 +177,74 @@ TEST_F(ExportHostileTest, SlashesDotsAndEmptyNamesOfASyntheticTableStayInside) {
     EXPECT_TRUE(fs::is_regular_file(root + "/" + label + "/loop/inner"));
 }
 
+TEST(ExportNames, RepairKeepsOneComponentThatFitsTheFileSystem) {
+    const struct {
+        const char16_t* name;
+        const char* pattern;  // of the repaired name, in UTF-8
+    } cases[] = {
+        {u"a?b.txt", "a[0-9]b\\.txt"},
+        {u"отчёт.doc", "[0-9]{5}\\.doc"},
+        {u"a/b", "a[0-9]b"},
+        {u"..", "[0-9]{8}"},
+        {u"", "[0-9]{8}"},
+        {u"报告 2019.docx", "报告 2019\\.docx"},
+    };
+    for (const auto& c : cases) {
+        const std::string repaired = Utf8FromWide(RepairComponentName(c.name));
+        EXPECT_TRUE(std::regex_match(repaired, std::regex(c.pattern))) << repaired;
+    }
+    // 120 CJK characters are 360 bytes in UTF-8: cut to 255 bytes, extension kept.
+    const WString longName = WString(120, u'长') + u".txt";
+    const std::string cut = Utf8FromWide(RepairComponentName(longName));
+    EXPECT_LE(cut.size(), 255u);
+    EXPECT_GT(cut.size(), 240u);
+    EXPECT_EQ(cut.substr(cut.size() - 4), ".txt");
+    EXPECT_EQ(Utf8FromWide(SafeComponentName(u"a?b")), "a?b");  // legal here, kept as is
+}
+
+TEST_F(ExportHostileTest, OverlongNamesAreShortenedAndDeepPathsStopAt260) {
+    const std::string base = test::TempDir("export_long");
+    const std::string image = base + "/device.img";
+    {
+        std::vector<char> bytes(16 * 512, 'z');
+        std::ofstream(image, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    PartInfo part;
+    part.fsKind = kFsFoundFiles;
+    part.devicePath = Utf16FromUtf8(image);
+    AddRootAndLostNodes(part);
+    const WString longName = WString(120, u'长') + u".txt";
+    AddCarved(part, kRootNodeId, kLiveFile, longName.c_str(), 0, 10);
+    uint32_t parent = kRootNodeId;
+    for (int i = 0; i < 12; ++i)
+        parent = AddCarved(part, parent, kLiveDir, WString(40, char16_t(u'a' + i)).c_str(), 0, 0);
+    AddCarved(part, parent, kLiveFile, u"bottom", 1, 10);
+    LinkChildren(part);
+    LoadedSet set;
+    set.Add(part);
+    ASSERT_TRUE(set.ok);
+    fs::create_directory(base + "/out");
+    const test::ExportRun run = test::RunExportInto(set.rs, base + "/out");
+    EXPECT_EQ(run.filesDone, 1u);
+
+    bool shortened = false, reachedLimit = false;
+    for (const auto& e : fs::recursive_directory_iterator(base + "/out")) {
+        const std::string name = e.path().filename().string();
+        EXPECT_NE(name, "bottom");
+        if (e.is_regular_file() && name.size() <= 255 && name.rfind("长", 0) == 0 &&
+            name.size() > 4 && name.substr(name.size() - 4) == ".txt")
+            shortened = test::ReadText(e.path().string()) == std::string(10, 'z');
+        if (!e.is_directory()) continue;
+        const size_t len = Utf16FromUtf8(e.path().string()).size();
+        const size_t parentLen = Utf16FromUtf8(e.path().parent_path().string()).size();
+        if (name.size() == 40) {
+            EXPECT_LT(parentLen, kExportPathLimit) << e.path();
+        }
+        reachedLimit = reachedLimit || len >= kExportPathLimit;
+    }
+    EXPECT_TRUE(shortened);
+    EXPECT_TRUE(reachedLimit);
+}
+
 }  // namespace
 }  // namespace kestrel
