@@ -16,15 +16,21 @@ std::string DefaultScanStateFilePath();
 // True when the file at path is a scan-state file written for a device of
 // this identity (its disk name).
 bool HasSavedScanData(const std::string& path, const WString& identity);
-// Installs the saved block map, range and catalogue into s. False (and
-// nothing installed) on any short read, a foreign file or a stop request.
+// Installs the saved block map, range and catalogue into s (the catalogue is
+// reset to the map's block count). False, and nothing installed, on any short
+// read, a foreign file, a map whose size is not the scanned device's, a
+// series entry of more than 0x100000 values, or a stop request. Only blocks
+// stored as processed keep their mark; every other block is read again.
 bool LoadScanData(const std::string& path, ScanSession& s, ScanState& state);
 // Writes the block map, range and catalogue of s. True without writing when
-// there is no block map.
+// there is no block map. Blocks claimed but not processed are written as not
+// read, so a resumed scan reads them. A failure after the file was opened
+// leaves it empty; an identity above 510 bytes is refused before opening.
 bool SaveScanData(const std::string& path, ScanSession& s);
 
 // Sets hasSavedData, loadSavedData and saveScanData of s.hooks to use the
-// file at path (empty: the default path).
+// file at path (empty: the default path). There is one scan-state file per
+// process: the path is process-wide, the last installation wins.
 void InstallScanStateFileHooks(ScanSession& s, const std::string& path = {});
 // The path the hooks use: the one last installed, else the default.
 std::string InstalledScanStateFilePath();
