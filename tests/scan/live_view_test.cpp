@@ -12,10 +12,12 @@
 #include <thread>
 
 #include "app/observer.h"
+#include "app/run_state.h"
 #include "carving/type_catalogue.h"
 #include "fs/result_set.h"
 #include "scan/live_view_groups.h"
 #include "scan/live_view_index.h"
+#include "scan/reassembly.h"
 #include "scan/scan_session.h"
 #include "tests/fs/ntfs_record_builder.h"
 #include "tests/scan/scan_test_util.h"
@@ -39,8 +41,12 @@ struct PartitionLog : IObserver {
         bool onPreparingThread;  // the reader, before it reads; blocks come on the processor
     };
     std::vector<Entry> added;
+    size_t addedBeforeComplete = SIZE_MAX;
     void OnMessage(uint32_t code, uint64_t w, int64_t) override {
-        if (code != kMsgPartitionAdded || w >= rs->partitionCount) return;
+        if (code == kMsgDeepScanComplete && addedBeforeComplete == SIZE_MAX)
+            addedBeforeComplete = added.size();
+        // Slot 3 is announced by the reset of a set; only volumes count here.
+        if (code != kMsgPartitionAdded || w < kFirstReadSlot || w >= rs->partitionCount) return;
         added.push_back({w, rs->partitions[w].startLba, rs->partitions[w].fsKind,
                          s->processedBlocks.size(), std::this_thread::get_id() == preparingThread});
     }
@@ -69,6 +75,9 @@ struct LiveScan {
         s.options.scanStart = part.startLba;
         s.options.scanSize = part.sizeSectors;
         s.options.showWhileScanning = 1;
+        s.options.analyseFat = s.options.analyseNtfs = s.options.analyseExfat = 1;
+        kestrel::Run().RecoverMode = mode;
+        kestrel::Run().CurPartInfo = part;
         s.pollMs = 2;
         s.pauseMs = 5;
         s.results = &rs;
@@ -176,6 +185,22 @@ TEST(LiveView, WholeDiskShowsBootRecordPartitionsAndCarvesOnlyWhatTheyDoNotHold)
     EXPECT_TRUE(IsDirectory(*folder));
     EXPECT_TRUE(folder->flags & kFlagListed);
     EXPECT_TRUE(ui.messages.empty());
+}
+
+// Wired as the reassembly wires it: what the live view showed gives way to
+// the finished scan's result, with every volume once.
+TEST(LiveView, FinishedScanReplacesTheLiveResult) {
+    RecordingUi ui;
+    LiveScan scan(ImageRecord(ScanDiskPath(), 0, kDiskSectors, kDiskSectors), 3);
+    InstallReassemblyHooks(scan.s);
+    scan.Run();
+    ASSERT_EQ(scan.state.load(), kScanFinished);
+    EXPECT_EQ(scan.log.addedBeforeComplete, 3u) << "FAT32, NTFS and exFAT shown while scanning";
+    std::multiset<uint64_t> starts;
+    for (uint32_t slot = kFirstReadSlot; slot < scan.rs.partitionCount; ++slot)
+        starts.insert(scan.rs.partitions[slot].startLba);
+    for (uint64_t start : {kFat32Start, kNtfsStart, kExfatStart, kFat16Start})
+        EXPECT_EQ(starts.count(start), 1u) << start;
 }
 
 // Free-space and partition scans show the scanned partition before the
