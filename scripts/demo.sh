@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Kestrel and runs it on the bundled demo
-# disk image (an MBR disk with a FAT32 and an NTFS partition holding deleted
-# files).
+# Installs what is missing, builds Kestrel and runs a whole recovery on the
+# bundled demo disk image (an MBR disk with a FAT32 and an NTFS partition
+# holding deleted files), then checks what came back against its manifest.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/install_deps.sh"
@@ -20,36 +20,40 @@ if [ ! -s "$demo" ]; then
     gzip -dc "$root/tests/data/demo/demo.img.gz" > "$demo"
 fi
 cli="$build/cli/kestrel-cli"
-echo "== kestrel-cli partitions out/demo.img"
-"$cli" partitions "$demo"
+# The scan-state file of the demo lives in out/, not next to the executable.
+export KESTREL_SCAN_STATE="$root/out/DiskScanData.dat"
 
-# List the deleted files of every partition with a known file system and copy
-# each one out through the engine's export path.
+# "Recover a disk's files": scan the whole disk, rebuild its partitions and
+# trees, and export every file found below out/demo-recovered/.
 recovered="$root/out/demo-recovered"
 rm -rf "$recovered"
-for part in $("$cli" partitions "$demo" | awk -F'\t' '$5 != 0 {print $1}'); do
-    echo
-    echo "== kestrel-cli ls out/demo.img --part $part --deleted"
-    "$cli" ls "$demo" --part "$part" --deleted
-    "$cli" ls "$demo" --part "$part" --deleted | awk -F'\t' '$1 == "deleted-file" {print $4}' |
-    while IFS= read -r path; do
-        # Names come from the disk: never let one climb out of the folder.
-        case "/$path/" in */../*|*/./*) echo "  skipped unsafe name: $path"; continue ;; esac
-        mkdir -p "$recovered/$part/$(dirname "$path")"
-        "$cli" cat "$demo" --part "$part" "$path" > "$recovered/$part/$path"
-    done
-done
+echo "== kestrel-cli recover out/demo.img --mode 3 --out out/demo-recovered"
+"$cli" recover "$demo" --mode 3 --out "$recovered"
+
 echo
-echo "== deleted files copied to out/demo-recovered/, checked against the demo's manifest:"
+echo "== kestrel-cli recover out/demo.img --mode 3 --tree  (the first lines)"
+"$cli" recover "$demo" --mode 3 --tree > "$root/out/demo-tree.txt"
+head -n 25 "$root/out/demo-tree.txt"
+echo "   ... ($(wc -l < "$root/out/demo-tree.txt") lines in out/demo-tree.txt)"
+
+# Every file of the manifest with known content must be in one of the
+# partition folders, byte for byte.
+echo
+echo "== files in out/demo-recovered/, checked against the demo's manifest:"
+export_root="$recovered/Kestrel恢复的文件"
 ok=0; bad=0
 while IFS=$'\t' read -r part state size mtime path sha; do
-    [ "$state" = "deleted-file" ] && [ "$sha" != "-" ] || continue
-    got=$(sha256sum "$recovered/$part/$path" 2>/dev/null | cut -d' ' -f1)
-    if [ "$got" = "$sha" ]; then ok=$((ok + 1)); echo "  ok      $part/$path"
-    else bad=$((bad + 1)); echo "  MISSING $part/$path"; fi
+    [ "$sha" != "-" ] && [ "${state%-dir}" = "$state" ] || continue
+    found=
+    for dir in "$export_root"/*/; do
+        got=$(sha256sum "$dir$path" 2>/dev/null | cut -d' ' -f1 || true)
+        [ "$got" = "$sha" ] && { found=1; break; }
+    done
+    if [ -n "$found" ]; then ok=$((ok + 1)); echo "  ok      $state  $path"
+    else bad=$((bad + 1)); echo "  MISSING $state  $path"; fi
 done < <(tail -n +2 "$root/tests/data/demo/manifest.tsv")
 echo "$ok recovered intact, $bad missing"
 
 echo
-echo "== kestrel-cli scan out/demo.img  (deep scan of the whole disk)"
-"$cli" scan "$demo"
+echo "== kestrel-cli partitions out/demo.img"
+"$cli" partitions "$demo"
