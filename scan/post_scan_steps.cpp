@@ -32,19 +32,11 @@ bool TypeSelected(uint32_t t) {
     return !info || info->typeId != t || info->selected != 0;
 }
 
-bool InAreas(const std::vector<std::pair<uint64_t, uint64_t>>& areas, uint64_t lba, bool records) {
-    for (const auto& [start, end] : areas)
-        if (lba >= start && lba < end && (!records || (lba - start) % 2 == 0)) return true;
-    return false;
-}
-
-void AddExtents(std::vector<std::pair<uint64_t, uint64_t>>& to,
-                const std::vector<NtfsExtent>& extents) {
-    for (const NtfsExtent& e : extents) {
-        const uint64_t end =
-            e.sectors > UINT64_MAX - e.startLba ? UINT64_MAX : e.startLba + e.sectors;
-        to.emplace_back(e.startLba, end);
-    }
+void AddExtents(SectorRanges& to, const std::vector<NtfsExtent>& extents) {
+    for (const NtfsExtent& e : extents)
+        to.Add(e.startLba,
+               e.sectors > UINT64_MAX - e.startLba ? UINT64_MAX : e.startLba + e.sectors);
+    to.Sort();
 }
 
 }  // namespace
@@ -100,6 +92,31 @@ void DropPartitionsOutsideOptions(std::vector<PartInfo>& list, const ScanOptions
     });
 }
 
+void SectorRanges::Add(uint64_t start, uint64_t end) {
+    if (start < end) ranges_.push_back({start, end});
+}
+
+void SectorRanges::Sort() {
+    std::sort(ranges_.begin(), ranges_.end(),
+              [](const Range& a, const Range& b) { return a.start < b.start; });
+    maxEnd_.resize(ranges_.size());
+    uint64_t high = 0;
+    for (size_t i = 0; i < ranges_.size(); ++i) maxEnd_[i] = high = std::max(high, ranges_[i].end);
+}
+
+bool SectorRanges::Contains(uint64_t lba, bool evenSteps) const {
+    size_t i = size_t(std::upper_bound(ranges_.begin(), ranges_.end(), lba,
+                                       [](uint64_t l, const Range& r) { return l < r.start; }) -
+                      ranges_.begin());
+    // Ranges before i start at or below lba; walk back only while one of
+    // them can still reach it.
+    while (i-- > 0 && maxEnd_[i] > lba) {
+        const Range& r = ranges_[i];
+        if (lba < r.end && (!evenSteps || (lba - r.start) % 2 == 0)) return true;
+    }
+    return false;
+}
+
 void UsedStructures::AddFatDirectories(const std::vector<uint64_t>& lbas) {
     directories.insert(lbas.begin(), lbas.end());
 }
@@ -110,8 +127,8 @@ void UsedStructures::TakeNtfsExtents() {
 }
 
 bool UsedStructures::Contains(const FoundItem& it) const {
-    return directories.count(it.lba) != 0 || InAreas(recordAreas, it.lba, true) ||
-           InAreas(indexAreas, it.lba, false);
+    return directories.count(it.lba) != 0 || recordAreas.Contains(it.lba, true) ||
+           indexAreas.Contains(it.lba, false);
 }
 
 void NeutraliseUsedStructures(std::vector<FoundItem>& items, UsedStructures& used) {

@@ -29,9 +29,26 @@ void DropPartitionsOutsideOptions(std::vector<PartInfo>& list, const ScanOptions
 // Positions the readers claimed while reading the partitions: MFT and index
 // extents and directory sectors. Record, index-block and directory items at
 // one of them become code 238.
+// Sector ranges sorted by start, looked up in logarithmic time.
+class SectorRanges {
+public:
+    void Add(uint64_t start, uint64_t end);  // [start, end)
+    void Sort();
+    // The first range holding lba; with evenSteps only at an even distance
+    // from that range's start.
+    bool Contains(uint64_t lba, bool evenSteps) const;
+
+private:
+    struct Range {
+        uint64_t start, end;
+    };
+    std::vector<Range> ranges_;
+    std::vector<uint64_t> maxEnd_;  // highest end among ranges_[0..i]
+};
+
 struct UsedStructures {
-    std::vector<std::pair<uint64_t, uint64_t>> recordAreas;  // [start, end), 2-sector records
-    std::vector<std::pair<uint64_t, uint64_t>> indexAreas;   // [start, end)
+    SectorRanges recordAreas;  // 2-sector records
+    SectorRanges indexAreas;
     std::unordered_set<uint64_t> directories;
     void AddFatDirectories(const std::vector<uint64_t>& lbas);
     // From the NTFS reader's known extents.

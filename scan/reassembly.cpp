@@ -77,6 +77,22 @@ void AddScannedBootRecord(const PartInfo& scanned, std::vector<FoundItem>& items
     items.insert(at, it);
 }
 
+// The free-space scan's volume is readable by definition: should its boot
+// sector fail the stricter tests of the scan, the record itself stands in.
+void KeepScannedVolume(const PartInfo& scanned, const PartInfo& device,
+                       std::vector<PartInfo>& list) {
+    const uint32_t k = scanned.fsKind;
+    if (k != kFsNtfs && k != kFsFat16 && k != kFsFat32 && k != kFsExfat) return;
+    if (HasPartitionStart(list, scanned.startLba)) return;
+    PartInfo fresh = scanned;
+    fresh.nodes = nullptr;
+    fresh.nodeCapacity = fresh.nodeCount = fresh.listedTotal = fresh.linkedCount = 0;
+    fresh.fsTable = fresh.allocMap = nullptr;
+    fresh.fsTableBytes = fresh.allocMapBytes = 0;
+    fresh.devicePath = device.devicePath;
+    list.push_back(fresh);
+}
+
 void ReadPartitions(std::vector<PartInfo>& list, UsedStructures& used, ScanState& state) {
     for (PartInfo& p : list) {
         if (Stopped(state)) break;
@@ -182,6 +198,7 @@ bool PostScanProcessing(ScanSession& s, ScanState& state) {
 
     Say(u"整理搜索到的分区关键信息!");
     AddPartitionsFromTablesAndBootRecords(items, *src, device, list);
+    if (freeSpace) KeepScannedVolume(scanned, device, list);
     Say(u"正在获取NTFS格式的分区信息，预计要几十秒钟，请稍等！");
     AddNtfsPartitionsFromRecordRuns(items, *src, device, list);
     for (PartInfo& p : list) p.devicePath = device.devicePath;

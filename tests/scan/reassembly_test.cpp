@@ -262,6 +262,31 @@ TEST_F(Reassembly, FreeSpaceScanListsAFileInFreeClustersAsDeleted) {
     FreeTable(part);
 }
 
+TEST_F(Reassembly, FreeSpaceScanKeepsItsVolumeWhenTheClassifierRefusesTheBootSector) {
+    // Geometry fields other systems' tools write (16 heads, 32 sectors per
+    // track) fail the scan's boot-sector test, in the copy and the backup.
+    const std::string path = FixtureCopy("scan/disk.img.gz", "odd-geometry.img");
+    for (uint64_t lba : {kFat32Start, kFat32Start + 6}) {
+        std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+        const uint8_t geometry[4] = {32, 0, 16, 0};
+        f.seekp(std::streamoff(lba * 512 + 24));
+        f.write(reinterpret_cast<const char*>(geometry), 4);
+    }
+    const std::vector<uint8_t> disk = ReadWholeFile(path);
+    PartInfo part = ImageRecord(path, kFat32Start, kFat32Size, kDiskSectors);
+    std::memcpy(part.bootSector, disk.data() + kFat32Start * 512, 512);
+    part.fsKind = kFsFat32;
+    part.partType = 0x0C;
+    ScanState reading{kScanRunning};
+    ASSERT_TRUE(ReadPartitionTree(part, reading));
+    Scan(part, 1);
+    const auto slots = ReadSlots(rs_);
+    ASSERT_EQ(slots.size(), 1u);
+    ASSERT_TRUE(slots.count(kFat32Start));
+    EXPECT_TRUE(AtPath(*slots.at(kFat32Start), {u"photos", u"2019", u"beach.jpg"}));
+    FreeTable(part);
+}
+
 FoundItem Find(uint8_t type, uint64_t lba, uint64_t length, uint8_t status = kFindComplete) {
     FoundItem it;
     it.type = type;
@@ -355,6 +380,35 @@ TEST(PostScanSteps, NinePartitionsDropThoseWithTwoFilesOrFewer) {
     for (size_t i = 0; i < 9; ++i) list.push_back(PartitionWithFiles(i, 3, kLiveFile));
     KeepBusyPartitions(list, 1);
     EXPECT_TRUE(list.empty());
+}
+
+TEST(PostScanSteps, StructuresTheReadersUsedTakeNoFurtherPart) {
+    UsedStructures used;
+    used.recordAreas.Add(100, 200);
+    used.recordAreas.Add(1000, 5000);
+    used.recordAreas.Add(1011, 1021);  // inside the one before, odd start
+    used.recordAreas.Sort();
+    used.indexAreas.Add(500, 508);
+    used.indexAreas.Sort();
+    used.AddFatDirectories({900});
+    struct Case {
+        uint8_t type;
+        uint64_t lba;
+        bool used;
+    };
+    const Case cases[] = {
+        {kCodeFileRecord, 100, true},  {kCodeFileRecord, 101, false}, {kCodeFileRecord, 198, true},
+        {kCodeFileRecord, 200, false}, {kCodeFileRecord, 4000, true}, {kCodeFileRecord, 1013, true},
+        {kCodeIndexBlock, 507, true},  {kCodeIndexBlock, 508, false}, {kCodeFatDir, 900, true},
+        {kCodeFatRootDir, 900, true},  {kCodeFatDir, 901, false},     {kCodeExfatDir, 900, false},
+        {kCodeNtfsBoot, 100, false},   {kJpeg, 100, false},
+    };
+    std::vector<FoundItem> items;
+    for (const Case& c : cases) items.push_back(Find(c.type, c.lba, 0, 0));
+    NeutraliseUsedStructures(items, used);
+    for (size_t i = 0; i < items.size(); ++i)
+        EXPECT_EQ(items[i].type == kCodeNothing, cases[i].used)
+            << int(cases[i].type) << " at " << cases[i].lba;
 }
 
 TEST(PostScanSteps, OptionSwitchesDropStructuresAndUnselectedTypes) {
