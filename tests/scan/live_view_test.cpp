@@ -14,6 +14,8 @@
 #include "app/observer.h"
 #include "app/run_state.h"
 #include "carving/type_catalogue.h"
+#include "fs/fat_geometry.h"
+#include "fs/partition_tree.h"
 #include "fs/result_set.h"
 #include "scan/live_view_groups.h"
 #include "scan/live_view_index.h"
@@ -245,6 +247,59 @@ TEST(LiveView, PartitionScansShowTheScannedVolumeAtOnceAndNothingOutsideIt) {
             EXPECT_GE(lba, c.start);
             EXPECT_LT(lba, c.start + c.size);
         }
+    }
+}
+
+// A free-space scan shows a volume whose boot record lies in free clusters
+// of the scanned partition (a lost volume written over deleted data), and
+// not one whose boot record sits in a cluster in use.
+TEST(LiveView, FreeSpaceScanShowsOnlyBootRecordsInFreeClusters) {
+    constexpr uint64_t kLostStart = 40960;  // free clusters of the FAT32 volume
+    const std::vector<uint8_t> disk = ReadWholeFile(ScanDiskPath());
+    ASSERT_EQ(disk.size(), kDiskSectors * 512);
+    FatGeometry g;
+    ASSERT_TRUE(
+        ParseFatGeometry(ByteView(disk.data() + kFat32Start * 512, 512), kFat32Start, kFsFat32, g));
+    const uint32_t cluster = uint32_t(2 + (kLostStart - g.dataLba) / g.sectorsPerCluster);
+    ASSERT_EQ(g.ClusterLba(cluster), kLostStart);
+    for (bool inUse : {false, true}) {
+        SCOPED_TRACE(inUse ? "boot record in a used cluster" : "boot record in free space");
+        const std::string path = FixtureCopy("scan/disk.img.gz", "live-lost-exfat.img");
+        {
+            std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+            // A copy of the exFAT volume inside the FAT32 one.
+            f.seekp(std::streamoff(kLostStart * 512));
+            f.write(reinterpret_cast<const char*>(disk.data() + kExfatStart * 512),
+                    std::streamsize(kExfatSize * 512));
+            if (inUse) {
+                // Both boot regions (main and backup, 12 sectors each) in use.
+                const uint8_t end[4] = {0xFF, 0xFF, 0xFF, 0x0F};
+                for (uint32_t copy = 0; copy < g.fatCount; ++copy) {
+                    for (uint32_t c = cluster; c < cluster + 24 / g.sectorsPerCluster; ++c) {
+                        f.seekp(std::streamoff((g.fatLba + uint64_t(copy) * g.fatSectors) * 512 +
+                                               uint64_t(c) * 4));
+                        f.write(reinterpret_cast<const char*>(end), 4);
+                    }
+                }
+            }
+        }
+        // The device page hands over a volume its reader has read (FAT copy
+        // included).
+        PartInfo rec = ImageRecord(path, kFat32Start, kFat32Size, kDiskSectors);
+        rec.fsKind = kFsFat32;
+        std::memcpy(rec.bootSector, disk.data() + kFat32Start * 512, 512);
+        ScanState readState{kScanRunning};
+        ASSERT_TRUE(ReadPartitionTree(rec, readState));
+        RecordingUi ui;
+        {
+            LiveScan scan(rec, 1);
+            scan.Run();
+            ASSERT_EQ(scan.state.load(), kScanFinished);
+            std::multiset<uint64_t> expected{kFat32Start};
+            if (!inUse) expected.insert(kLostStart);
+            EXPECT_EQ(scan.log.Starts(), expected);
+        }
+        FreeTable(rec);
     }
 }
 
