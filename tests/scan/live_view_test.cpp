@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "app/observer.h"
@@ -303,24 +304,45 @@ TEST(LiveView, FreeSpaceScanShowsOnlyBootRecordsInFreeClusters) {
     }
 }
 
-// A run of loose FILE records far out on a disk whose boot sector is gone is
-// rebuilt as soon as the block after it is processed.
-TEST(LiveView, LooseFileRecordRunBecomesAPartitionWhileScanning) {
-    constexpr uint64_t kRunLba = 0x600000 + 0x8000;  // block aligned
-    constexpr uint32_t kRecords = 64;
+constexpr uint64_t kLooseRunLba = 0x600000 + 0x8000;  // block aligned
+
+// A sparse disk with a run of `records` FILE records at kLooseRunLba and an
+// empty block after them; its boot sector and everything else are zeros.
+std::string LooseRecordImage(uint32_t records, uint64_t& deviceSectors) {
     std::vector<SectorPatch> patches;
-    for (uint32_t r = 0; r < kRecords; ++r) {
+    for (uint32_t r = 0; r < records; ++r) {
         NtfsRecordBuilder b(r);
         b.StandardInfo(FileTimeFromUnix(1600000000), FileTimeFromUnix(1600000000));
         std::u16string name = u"file" + std::u16string(1, char16_t(u'A' + r % 26)) + u".txt";
         b.FileName(5, 1, name);
         b.Resident(0x80, std::vector<uint8_t>(40, uint8_t('x')));
-        patches.push_back({kRunLba + 2 * r, b.Disk()});
+        patches.push_back({kLooseRunLba + 2 * r, b.Disk()});
     }
-    const uint64_t deviceSectors = kRunLba + 3 * kScanBlockSectors;
-    const std::string path = WriteImage("loose-records.img", deviceSectors, patches);
+    deviceSectors = kLooseRunLba + 3 * kScanBlockSectors;
+    return WriteImage("loose-records-" + std::to_string(records) + ".img", deviceSectors, patches);
+}
+
+// Partitions the view shows already when the scan begins (see the reset below).
+uint32_t gShownBeforeScan = 0;
+void ResetWithShownPartitions(ScanSession& s) {
+    ResetForLiveScan(s);
+    for (uint32_t i = 0; i < gShownBeforeScan; ++i) {
+        PartInfo p;
+        p.fsKind = kFsFat32;
+        p.startLba = 1000 + i;
+        AddRootAndLostNodes(p);
+        LinkChildren(p);
+        if (!AddPartition(*s.results, p, nullptr, false)) FreeTable(p);
+    }
+}
+
+// A run of loose FILE records far out on a disk whose boot sector is gone is
+// rebuilt as soon as the block after it is processed.
+TEST(LiveView, LooseFileRecordRunBecomesAPartitionWhileScanning) {
+    uint64_t deviceSectors = 0;
+    const std::string path = LooseRecordImage(64, deviceSectors);
     RecordingUi ui;
-    LiveScan scan(ImageRecord(path, kRunLba, 2 * kScanBlockSectors, deviceSectors), 2);
+    LiveScan scan(ImageRecord(path, kLooseRunLba, 2 * kScanBlockSectors, deviceSectors), 2);
     scan.Run();
     ASSERT_EQ(scan.state.load(), kScanFinished);
 
@@ -328,9 +350,36 @@ TEST(LiveView, LooseFileRecordRunBecomesAPartitionWhileScanning) {
     const auto& e = scan.log.added[0];
     EXPECT_EQ(e.fsKind, kFsNtfs);
     // With no geometry to go by, the rebuild assumes a record area 3 GiB in.
-    EXPECT_EQ(e.start, kRunLba - 0x600000);
+    EXPECT_EQ(e.start, kLooseRunLba - 0x600000);
     EXPECT_EQ(e.blocksDone, 1u) << "shown once the empty block after the run was done";
-    EXPECT_GE(scan.rs.partitions[e.slot].nodeCount, kRecords);
+    EXPECT_GE(scan.rs.partitions[e.slot].nodeCount, 64u);
+}
+
+// The more partitions are shown, the larger a run must be to be rebuilt
+// while the scan runs; beyond 49 none is.
+TEST(LiveView, RecordRunsMustBeLargerTheMorePartitionsAreShown) {
+    struct Case {
+        uint32_t records, shown;
+        bool rebuilt;
+    };
+    const Case cases[] = {
+        {64, 10, true},   {64, 11, false},   {1100, 11, true},
+        {1100, 20, true}, {1100, 21, false}, {1100, 50, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.records << " records, " << c.shown << " shown");
+        uint64_t deviceSectors = 0;
+        const std::string path = LooseRecordImage(c.records, deviceSectors);
+        RecordingUi ui;
+        gShownBeforeScan = c.shown;
+        LiveScan scan(ImageRecord(path, kLooseRunLba, 2 * kScanBlockSectors, deviceSectors), 2);
+        scan.s.hooks.resetForScan = &ResetWithShownPartitions;
+        scan.Run();
+        gShownBeforeScan = 0;
+        ASSERT_EQ(scan.state.load(), kScanFinished);
+        EXPECT_EQ(scan.rs.partitionCount, kFirstReadSlot + c.shown + (c.rebuilt ? 1 : 0));
+        EXPECT_EQ(scan.log.added.size(), c.rebuilt ? 1u : 0u);
+    }
 }
 
 TEST(LiveView, FileRecordRunsAreTakenWholeOnceTheirFarEndIsSettled) {
