@@ -190,6 +190,22 @@ TEST(LiveView, WholeDiskShowsBootRecordPartitionsAndCarvesOnlyWhatTheyDoNotHold)
     EXPECT_TRUE(ui.messages.empty());
 }
 
+// A reused scan: the boot records its catalogue holds are shown when the
+// next scan starts, before it reads anything.
+TEST(LiveView, StartShowsTheBootRecordsOfAReusedCatalogue) {
+    RecordingUi ui;
+    LiveScan scan(ImageRecord(ScanDiskPath(), 0, kDiskSectors, kDiskSectors), 3);
+    scan.s.options.showWhileScanning = 0;
+    scan.Run();
+    ASSERT_TRUE(scan.log.added.empty());
+    ASSERT_GT(scan.s.catalogue.ItemCount(), 0u);
+
+    ResetForLiveScan(scan.s);
+    ScanState state{kScanRunning};
+    LiveStart(scan.s, state);
+    EXPECT_EQ(scan.log.Starts(), (std::multiset<uint64_t>{kFat32Start, kNtfsStart, kExfatStart}));
+}
+
 // Wired as the reassembly wires it: what the live view showed gives way to
 // the finished scan's result, with every volume once.
 TEST(LiveView, FinishedScanReplacesTheLiveResult) {
