@@ -141,6 +141,19 @@ TEST_P(RecoverVolumeTest, WipedBootSectorTreeComesBackFromTheBackup) {
 
 INSTANTIATE_TEST_SUITE_P(Volumes, RecoverVolumeTest, ::testing::ValuesIn(kVolumes));
 
+// Mode 1 needs the file system for its allocation data; an image with none
+// (a disk without its MBR) is recovered whole as in mode 2.
+TEST(RecoverModeTest, ModeOneWithoutFileSystemFallsBackToModeTwo) {
+    const std::string work = kestrel::test::TempDir("recover-mode1-fallback");
+    const std::string image = kestrel::test::FixtureCopy("scan/disk.img.gz", "fallback.img");
+    ZeroSector(image, 0);
+    const CliResult r = Recover({image, "--mode", "1", "--part", "0", "--tree"}, work);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("(mode 2)"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("\tphotos/2019/beach.jpg\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\t照片/snow.jpg\n"), std::string::npos) << r.out;
+}
+
 struct Reformatted {
     const char* image;
     const char* manifest;
