@@ -95,8 +95,8 @@ void KeepScannedVolume(const PartInfo& scanned, const PartInfo& device,
 
 void ReadPartitions(std::vector<PartInfo>& list, UsedStructures& used, ScanState& state) {
     for (PartInfo& p : list) {
-        if (Stopped(state)) break;
-        const bool read = ReadPartitionTree(p, state);
+        // After a stop request the partitions left keep an empty tree.
+        const bool read = !Stopped(state) && ReadPartitionTree(p, state);
         // The FAT reader forgets its directories at the start of the next
         // partition: keep what this one marked.
         if (p.fsKind == kFsFat16 || p.fsKind == kFsFat32) used.AddFatDirectories(FatVisitedLbas());

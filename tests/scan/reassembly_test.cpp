@@ -159,6 +159,22 @@ TEST_F(Reassembly, CarvedCopiesOfVolumeFilesGoOnlyWhenDuplicatesAreRemoved) {
     }
 }
 
+TEST_F(Reassembly, StopRequestLeavesEveryPartitionWithATree) {
+    ScanDisk(ScanDiskPath());
+    ScanState stopped{kScanStopRequested};
+    ASSERT_TRUE(PostScanProcessing(s_, stopped));
+    EXPECT_GE(s_.foundPartitions.size(), 5u) << "the volumes are found, not read";
+    for (const PartInfo& p : s_.foundPartitions) {
+        EXPECT_NE(GetNode(p, kRootNodeId), nullptr) << p.startLba;
+        if (p.fsKind != kFsFoundFiles) {
+            EXPECT_LE(p.nodeCount, kRootNodeId + 1) << p.startLba;
+        }
+    }
+    InstallFoundPartitions(s_);
+    EXPECT_TRUE(s_.foundPartitions.empty());
+    EXPECT_EQ(rs_.partitions[kFoundFilesSlot].fsKind, kFsFoundFiles);
+}
+
 TEST_F(Reassembly, VolumesAreFoundWithoutTheMbrAndThroughBackupBootSectors) {
     struct Case {
         const char* name;
