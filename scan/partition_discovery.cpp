@@ -246,6 +246,9 @@ void AddPartitionsFromTablesAndBootRecords(const std::vector<FoundItem>& items, 
                 if (!IsNtfsBoot(part.bootSector) && !IsFat32Boot(part.bootSector) &&
                     !IsFat16Boot(part.bootSector) && !IsExfatBoot(part.bootSector))
                     continue;
+                // A type byte that names no readable file system would claim
+                // the start and keep the volume's own boot record out.
+                if (part.fsKind == kFsUnknown) continue;
                 if (part.fsName.empty()) part.fsName = FsNameForKind(part.fsKind);
                 TakeDeviceIdentity(device, part);
                 list.push_back(part);

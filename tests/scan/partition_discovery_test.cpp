@@ -128,6 +128,21 @@ TEST_F(PartitionDiscovery, VolumeOfAnExtendedTableAndItsBootRecordIsListedOnce) 
     EXPECT_EQ(list[0].fsKind, kFsFat16);
     EXPECT_EQ(list[0].label, u"SCANFAT16");
 
+    // An entry whose type byte names no file system leaves the start to the
+    // volume's boot record.
+    {
+        uint8_t sector[512];
+        std::memcpy(sector, Sector(kExtStart), 512);
+        sector[0x1BE + 4] = 0x12;
+        std::vector<FoundItem> odd = {SectorItem(kCodeEbr, kExtStart, kExtStart),
+                                      SectorItem(kCodeFat16Boot, kFat16Start, kFat16Start)};
+        std::memcpy(odd[0].data, sector, 512);
+        std::vector<PartInfo> fromBoot;
+        AddPartitionsFromTablesAndBootRecords(odd, *src_, device_, fromBoot);
+        ASSERT_EQ(fromBoot.size(), 1u);
+        EXPECT_EQ(fromBoot[0].fsKind, kFsFat16);
+    }
+
     // An entry pointing at a sector that is no boot record gives nothing.
     FoundItem bad;
     bad.type = kCodeEbr;
