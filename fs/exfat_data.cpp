@@ -6,6 +6,7 @@
 #include "app/text_utils.h"
 #include "fs/exfat_chain.h"
 #include "fs/exfat_reader.h"
+#include "fs/export_times.h"
 
 namespace kestrel {
 
@@ -156,11 +157,8 @@ bool ExportExfatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Sca
     // A chain that ends before the size is a damaged file, not a short one.
     if (written < node.size) return Fail(out, policy);
 
-    int64_t created = 0, modified = 0;
-    if (part.fsKind != kFsExfatDirs && node.created != 0 &&
-        PackedTimeToFileTime(node.created, created) &&
-        PackedTimeToFileTime(node.modified, modified))
-        out.SetTimes(created, modified);
+    // Found-directory partitions carry the entries' times too: restore them.
+    SetExportTimes(out, node);
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/guarded_memory.h"
 #include "app/text_utils.h"
+#include "fs/export_times.h"
 #include "fs/fat_geometry.h"
 #include "storage/sector_source.h"
 
@@ -65,13 +66,9 @@ private:
     uint64_t written_ = 0;
 };
 
-bool FinishExport(OutputFile& out, const FileNode& node, ReadErrorPolicy policy, bool ok,
-                  bool setTimes) {
+bool FinishExport(OutputFile& out, const FileNode& node, ReadErrorPolicy policy, bool ok) {
     if (ok) {
-        int64_t created = 0, modified = 0;
-        if (setTimes && node.created != 0 && PackedTimeToFileTime(node.created, created) &&
-            PackedTimeToFileTime(node.modified, modified))
-            out.SetTimes(created, modified);
+        SetExportTimes(out, node);
         return true;
     }
     if (policy == kClearFile) out.SetLengthZero();
@@ -88,14 +85,14 @@ bool LoadGeometry(const PartInfo& part, FatGeometry& g) {
 bool ExportFatFile(OutputFile& out, PartInfo& part, ScanState& state, const FileNode& node,
                    ProgressSnapshot& progress, ReadErrorPolicy policy) {
     ScopedSource src;
-    if (!OpenSourceFromPart(part, src.get())) return FinishExport(out, node, policy, false, true);
+    if (!OpenSourceFromPart(part, src.get())) return FinishExport(out, node, policy, false);
     return ExportFatFileFrom(src.get(), out, part, state, node, progress, policy);
 }
 
 bool ExportFatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, ScanState& state,
                        const FileNode& node, ProgressSnapshot& progress, ReadErrorPolicy policy) {
     FatGeometry g;
-    if (!LoadGeometry(part, g)) return FinishExport(out, node, policy, false, true);
+    if (!LoadGeometry(part, g)) return FinishExport(out, node, policy, false);
     GuardedBuffer buf(g.ClusterBytes());
     FatExportWriter writer(out, src, state, progress, policy, node.size);
     const bool live = NodeKind(node) == kLiveFile;
@@ -105,9 +102,9 @@ bool ExportFatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, ScanS
     while (!writer.Done()) {
         // Leaving the volume before the size is covered means the file is
         // incomplete: that is a failure, not a short success.
-        if (!g.IsDataCluster(c)) return FinishExport(out, node, policy, false, true);
+        if (!g.IsDataCluster(c)) return FinishExport(out, node, policy, false);
         if (!writer.CopySectors(g.ClusterLba(c), g.sectorsPerCluster, buf.get()))
-            return FinishExport(out, node, policy, false, true);
+            return FinishExport(out, node, policy, false);
         if (live) {
             const uint32_t next = FatEntry(g, part.fsTable, part.fsTableBytes, c);
             // A chain that ends early goes on with the clusters that follow.
@@ -116,7 +113,7 @@ bool ExportFatFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, ScanS
             ++c;
         }
     }
-    return FinishExport(out, node, policy, true, true);
+    return FinishExport(out, node, policy, true);
 }
 
 bool ReadFatFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, uint8_t* buffer,
@@ -160,7 +157,7 @@ bool ExportFatDirFile(OutputFile& out, PartInfo& part, ScanState& state, const F
     const uint32_t spc = FatDirSectorsPerCluster(part);
     ScopedSource src;
     if (spc == 0 || node.firstCluster < 2 || !OpenSourceFromPart(part, src.get()))
-        return FinishExport(out, node, policy, false, false);
+        return FinishExport(out, node, policy, false);
     GuardedBuffer buf(kFatDirChunkSectors * kSectorSize);
     FatExportWriter writer(out, src.get(), state, progress, policy, node.size);
     uint64_t lba = part.startLba + uint64_t(node.firstCluster - 2) * spc;
@@ -169,11 +166,11 @@ bool ExportFatDirFile(OutputFile& out, PartInfo& part, ScanState& state, const F
         const uint64_t chunkBytes = std::min<uint64_t>(left, kFatDirChunkSectors * kSectorSize);
         const uint32_t sectors = uint32_t((chunkBytes + kSectorSize - 1) / kSectorSize);
         if (!writer.CopySectors(lba, sectors, buf.get()))
-            return FinishExport(out, node, policy, false, false);
+            return FinishExport(out, node, policy, false);
         lba += sectors;
         left -= chunkBytes;
     }
-    return FinishExport(out, node, policy, true, false);
+    return FinishExport(out, node, policy, true);
 }
 
 bool ReadFatDirFileData(PartInfo& part, const FileNode& node, uint32_t maxBytes, uint8_t* buffer,

@@ -160,9 +160,11 @@ std::vector<PartInfo> BuildFatDirPartitions(const std::vector<FatDirFind>& finds
         if (state.load() == kScanStopRequested) break;
         if (knownPartitions >= kManyPartitions && g.votes < 4ull * knownPartitions) continue;
         if (g.cluster2Lba == 0) continue;
+        // Every find on the geometry's grid is collected. Stopping at as many
+        // finds as votes would always leave one out: n finds in a row give
+        // n - 1 votes, so the last directory of the grid was never read.
         std::vector<const FatDirFind*> collected;
         for (const FatDirFind* f : subdirs) {
-            if (collected.size() >= g.votes) break;
             if (f->lba < g.cluster2Lba || f->ownCluster <= 1) continue;
             if (f->lba - g.cluster2Lba == uint64_t(g.sectorsPerCluster) * (f->ownCluster - 2))
                 collected.push_back(f);

@@ -5,6 +5,7 @@
 
 #include "app/guarded_memory.h"
 #include "app/text_utils.h"
+#include "fs/export_times.h"
 #include "fs/ntfs_attributes.h"
 #include "fs/ntfs_mft.h"
 #include "fs/ntfs_runs.h"
@@ -40,13 +41,6 @@ bool ReadRunChunk(SectorSource& src, const RunItem& run, uint64_t offset, uint32
         return true;
     }
     return ReadSectors(src, sectors, buffer, run.startLba + offset);
-}
-
-void SetNodeTimes(OutputFile& out, const FileNode& node) {
-    int64_t created = 0, modified = 0;
-    if (node.created != 0 && PackedTimeToFileTime(node.created, created) &&
-        PackedTimeToFileTime(node.modified, modified))
-        out.SetTimes(created, modified);
 }
 
 void CountExported(ProgressSnapshot& progress, uint64_t bytes) {
@@ -153,14 +147,14 @@ bool ExportNtfsFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Scan
             return false;
         }
         CountExported(progress, data.size());
-        SetNodeTimes(out, node);
+        SetExportTimes(out, node);
         return true;
     }
     const RunList runs = NodeRuns(part, node);
     if (runs.empty()) {
         // An empty non-resident file has no clusters, and nothing is missing.
         if (node.size != 0 || StopRequested(state)) return false;
-        SetNodeTimes(out, node);
+        SetExportTimes(out, node);
         return true;
     }
 
@@ -206,7 +200,7 @@ bool ExportNtfsFileFrom(SectorSource& src, OutputFile& out, PartInfo& part, Scan
         if (policy == kClearFile) out.SetLengthZero();
         return false;
     }
-    SetNodeTimes(out, node);
+    SetExportTimes(out, node);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "app/run_state.h"
 #include "app/user_interaction.h"
 #include "fs/export_dispatch.h"
+#include "fs/export_times.h"
 #include "platform/output_file.h"
 #include "results/browse_queries.h"
 #include "results/carved_export.h"
@@ -144,8 +145,12 @@ bool ExportOneFile(ExportJob& job, const WString& path, const FileNode& node,
     }
     ExportOutput out(CreateWithRepair(job, path, existed));
     if (out.fd < 0) return false;
-    // An empty file is finished once created; it keeps the time of its creation.
-    if (node.size == 0) return true;
+    // An empty file is finished once created. It still takes the node's
+    // times: a recovered file's dates are part of what the user gets back.
+    if (node.size == 0) {
+        SetExportTimes(out.file, node);
+        return true;
+    }
     return WriteNodeData(job, out.file, node, progress);
 }
 
