@@ -303,6 +303,35 @@ TEST_F(Reassembly, FreeSpaceScanKeepsItsVolumeWhenTheClassifierRefusesTheBootSec
     FreeTable(part);
 }
 
+TEST_F(Reassembly, DamagedStructuresEverywhereNeverBreakTheReassembly) {
+    // Random bytes over the boot regions, FATs, record areas and directories
+    // of every volume: whatever is found must be read without harm.
+    const uint64_t regions[][2] = {
+        {kFat32Start, 2200}, {kNtfsStart, 400}, {kNtfsStart + 12280, 300},
+        {kExfatStart, 600},  {kExtStart, 2},    {kFat16Start, 400}};
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        const std::string path =
+            FixtureCopy("scan/disk.img.gz", "noisy" + std::to_string(seed) + ".img");
+        {
+            std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+            uint32_t x = seed * 2654435761u;
+            for (const auto& r : regions) {
+                for (int k = 0; k < 400; ++k) {
+                    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                    const uint64_t lba = r[0] + x % r[1];
+                    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                    const char noise[4] = {char(x), char(x >> 8), char(x >> 16), char(x >> 24)};
+                    f.seekp(std::streamoff(lba * 512 + (x >> 7) % 508));
+                    f.write(noise, 4);
+                }
+            }
+        }
+        ScanDisk(path);
+        EXPECT_GE(rs_.partitionCount, kFoundFilesSlot + 1) << seed;
+        EXPECT_EQ(Found().fsKind, kFsFoundFiles) << seed;
+    }
+}
+
 FoundItem Find(uint8_t type, uint64_t lba, uint64_t length, uint8_t status = kFindComplete) {
     FoundItem it;
     it.type = type;
