@@ -25,8 +25,8 @@
 #include "cli/recover_export.h"
 #include "cli/recover_options.h"
 #include "cli/recover_tree.h"
+#include "cli/scan_setup.h"
 #include "fs/file_node.h"
-#include "fs/partition_tree.h"
 #include "fs/result_set.h"
 #include "results/browse_queries.h"
 #include "results/class_views.h"
@@ -165,20 +165,11 @@ int CmdRecover(const Args& args) {
     RecoverAnswers answers(o.resume, o.saveState);
     ScopedAnswers scopedAnswers(answers);
 
-    int32_t mode = o.mode;
     bool readTree = false;
-    if (mode == 1) {
-        // Only free space is scanned: the allocation data comes from the file
-        // system, and without it the whole partition is scanned.
-        ScanState readState{kScanRunning};
-        readTree = ReadPartitionTree(part, readState);
-        if (!readTree) {
-            std::fprintf(stderr,
-                         "kestrel-cli recover: file system not readable, recovering all of the "
-                         "partition (mode 2)\n");
-            mode = 2;
-        }
-    }
+    const int32_t mode = PrepareFreeSpaceScan(part, o.mode,
+                                              "kestrel-cli recover: file system not readable, "
+                                              "recovering all of the partition (mode 2)",
+                                              readTree);
     Run().RecoverMode = mode;
     Run().CurPartInfo = part;
 

@@ -19,9 +19,9 @@
 #include "app/progress.h"
 #include "carving/type_catalogue.h"
 #include "cli/commands.h"
+#include "cli/scan_setup.h"
 #include "fs/file_node.h"
 #include "fs/ntfs_record_summary.h"
-#include "fs/partition_tree.h"
 #include "scan/free_space.h"
 #include "scan/scan_catalogue.h"
 #include "scan/scan_session.h"
@@ -107,17 +107,9 @@ int CmdScan(const Args& argsIn) {
     auto session = std::make_unique<ScanSession>();
     ScanSession& s = *session;
     bool readTree = false;
-    if (mode == 1) {
-        // Only free space is scanned: the file system must be read first for
-        // its allocation data; without it the scan covers the whole partition.
-        ScanState readState{kScanRunning};
-        readTree = ReadPartitionTree(part, readState);
-        if (!readTree) {
-            std::fprintf(stderr,
-                         "kestrel-cli scan: file system not readable, scanning all of it\n");
-            mode = 2;
-        }
-    }
+    mode = PrepareFreeSpaceScan(part, int32_t(mode),
+                                "kestrel-cli scan: file system not readable, scanning all of it",
+                                readTree);
     s.scanned = part;
     s.recoverMode = int32_t(mode);
     s.options = OptionsForScan(part, int32_t(mode), false);

@@ -8,6 +8,7 @@
 #include "fs/exfat_layout.h"
 #include "fs/exfat_reader.h"
 #include "fs/file_node.h"
+#include "storage/part_builders.h"
 #include "storage/sector_source.h"
 
 namespace kestrel {
@@ -57,14 +58,9 @@ bool KnownExfatHasHeapAt(const std::vector<PartInfo>& known, uint64_t cluster2Lb
 }
 
 PartInfo NewExfatDirPartition(const PartInfo& device, uint32_t cluster2Lba, uint32_t cluster) {
-    PartInfo part;
+    PartInfo part = RecordOnDevice(device);
     part.fsKind = kFsExfatDirs;
     part.sizeSectors = kUnknownSizeSectors;
-    part.deviceSectors = device.deviceSectors;
-    part.isRemovable = device.isRemovable;
-    part.diskName = device.diskName;
-    part.diskDesc = device.diskDesc;
-    part.devicePath = device.devicePath;
     // These partitions keep the absolute LBA of cluster 2 in the heap-offset
     // field; with no cluster count the heap is taken as unbounded.
     StoreU32(part.bootSector + 0x58, cluster2Lba);

@@ -9,6 +9,7 @@
 #include "fs/fat_directory.h"
 #include "fs/fat_visited.h"
 #include "fs/file_node.h"
+#include "storage/part_builders.h"
 #include "storage/sector_source.h"
 
 namespace kestrel {
@@ -171,11 +172,7 @@ std::vector<PartInfo> BuildFatDirPartitions(const std::vector<FatDirFind>& finds
         }
         if (collected.size() < g.votes) continue;
 
-        PartInfo part = device;
-        part.nodes = nullptr;
-        part.nodeCapacity = part.nodeCount = part.listedTotal = part.linkedCount = 0;
-        part.fsTable = part.allocMap = nullptr;
-        part.fsTableBytes = part.allocMapBytes = 0;
+        PartInfo part = WithoutTables(device);
         part.fsKind = kFsFatDirs;
         part.startLba = g.cluster2Lba;
         part.sizeSectors = kUnknownSizeSectors;

@@ -13,6 +13,7 @@
 #include "fs/ntfs_record.h"
 #include "fs/ntfs_runs.h"
 #include "storage/ntfs_fixup.h"
+#include "storage/part_builders.h"
 #include "storage/sector_source.h"
 
 namespace kestrel {
@@ -163,16 +164,11 @@ void FillBootSector(PartInfo& part, const Geometry& g, std::optional<uint64_t> m
 }
 
 PartInfo NewPseudoPartition(const PartInfo& device, const Geometry& g) {
-    PartInfo part;
+    PartInfo part = RecordOnDevice(device);
     part.partType = 7;
     part.fsKind = kFsNtfs;
     part.startLba = g.startLba;
     part.sizeSectors = kUnknownSizeSectors;
-    part.deviceSectors = device.deviceSectors;
-    part.isRemovable = device.isRemovable;
-    part.diskName = device.diskName;
-    part.diskDesc = device.diskDesc;
-    part.devicePath = device.devicePath;
     return part;
 }
 

@@ -5,9 +5,7 @@
 #include "fs/file_node.h"
 
 namespace kestrel {
-namespace {
-
-void AddFolder(PartInfo& part, uint32_t id, uint32_t parent, WStringView name) {
+void AddFolderNode(PartInfo& part, uint32_t id, uint32_t parent, WStringView name) {
     FileNode n = MakeNode();
     n.id = id;
     n.parentId = parent;
@@ -16,15 +14,14 @@ void AddFolder(PartInfo& part, uint32_t id, uint32_t parent, WStringView name) {
     AddNode(part, n, false);
 }
 
-}  // namespace
-
 void AddCategoryAndTypeFolders(PartInfo& part) {
     const CFileTypeCatalogue& cat = CFileTypeCatalogue::Instance();
     for (uint32_t c = kFirstCategory; c <= kLastCategory; ++c)
-        if (const FileCategoryInfo* info = cat.GetCategory(c)) AddFolder(part, c, kRootNodeId, info->name);
+        if (const FileCategoryInfo* info = cat.GetCategory(c))
+            AddFolderNode(part, c, kRootNodeId, info->name);
     for (uint32_t t = kFirstFileType; t <= kLastFileType; ++t)
         if (const FileTypeInfo* info = cat.GetType(t))
-            AddFolder(part, t, info->categoryId, info->defaultExt);
+            AddFolderNode(part, t, info->categoryId, info->defaultExt);
 }
 
 }  // namespace kestrel

@@ -24,15 +24,6 @@ WString NumberedName(const char* digits, const char16_t* suffix) {
     return Utf16FromUtf8(digits) + suffix;
 }
 
-void AddFolder(PartInfo& part, uint32_t id, uint32_t parent, const WString& name) {
-    FileNode n = MakeNode();
-    n.id = id;
-    n.parentId = parent;
-    n.name = CopyNodeName(name);
-    SetNodeKind(n, kLiveDir);
-    AddNode(part, n, false);
-}
-
 PartInfo BuildTypeSkeleton() {
     PartInfo part;
     AddRootAndLostNodes(part);
@@ -49,14 +40,15 @@ PartInfo BuildDateSkeleton() {
     char buf[16];
     for (uint32_t year = kFirstViewYear; year <= kLastViewYear; ++year) {
         std::snprintf(buf, sizeof buf, "%u", year);
-        AddFolder(part, year, kRootNodeId, NumberedName(buf, u"年"));
+        AddFolderNode(part, year, kRootNodeId, NumberedName(buf, u"年"));
         for (uint32_t month = 1; month <= 12; ++month) {
             uint32_t monthId = MonthFolderId(year, month);
             std::snprintf(buf, sizeof buf, "%02u", month);
-            AddFolder(part, monthId, year, NumberedName(buf, u"月"));
+            AddFolderNode(part, monthId, year, NumberedName(buf, u"月"));
             for (uint32_t day = 1; day <= 31; ++day) {
                 std::snprintf(buf, sizeof buf, "%02u", day);
-                AddFolder(part, DayFolderId(year, month, day), monthId, NumberedName(buf, u"日"));
+                AddFolderNode(part, DayFolderId(year, month, day), monthId,
+                              NumberedName(buf, u"日"));
             }
         }
     }

@@ -11,6 +11,7 @@
 #include "fs/file_node.h"
 #include "fs/type_folders.h"
 #include "scan/length_estimate.h"
+#include "storage/part_builders.h"
 
 namespace kestrel {
 namespace {
@@ -102,14 +103,9 @@ void MarkDuplicatesOfPartitionFiles(std::vector<FoundItem>& items,
 PartInfo BuildFoundFilesPartition(const std::vector<FoundItem>& items, const PartInfo& device,
                                   int32_t recoverMode) {
     BuildTypeCatalogue();
-    PartInfo found;
+    PartInfo found = RecordOnDevice(device);
     found.fsKind = kFsFoundFiles;
     found.label = u"找到的文件";
-    found.devicePath = device.devicePath;
-    found.diskName = device.diskName;
-    found.diskDesc = device.diskDesc;
-    found.deviceSectors = device.deviceSectors;
-    found.isRemovable = device.isRemovable;
     AddRootAndLostNodes(found);
     AddCategoryAndTypeFolders(found);
 

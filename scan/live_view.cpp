@@ -2,9 +2,9 @@
 // session's address: the known partition starts, the shown-file index, the
 // file-record groups and, for the free-space scan, the free-cluster map. The
 // registry entry is made on first use, cleared by ResetLiveView when the
-// next scan of that session is prepared and dropped by ReleaseLiveView. Only one thread works a session at
-// a time (the reader in preparation, then the processor), so the state itself
-// needs no lock; the registry does.
+// next scan of that session is prepared and dropped by ReleaseLiveView. Only one thread works a
+// session at a time (the reader in preparation, then the processor), so the state itself needs no
+// lock; the registry does.
 #include "scan/live_view.h"
 
 #include <algorithm>
@@ -26,6 +26,7 @@
 #include "scan/live_view_index.h"
 #include "scan/partition_discovery.h"
 #include "scan/scan_catalogue.h"
+#include "storage/part_builders.h"
 #include "storage/sector_source.h"
 
 namespace kestrel {
@@ -95,17 +96,6 @@ bool IsLiveBootCode(uint32_t code) {
 
 uint32_t ShownCount(const ResultSet& rs) {
     return rs.partitionCount > kFirstReadSlot ? rs.partitionCount - kFirstReadSlot : 0;
-}
-
-// The scanned record as its reader would start on it: the copy shares nothing
-// with the session's record, whose tables stay its own.
-PartInfo FreshCopy(const PartInfo& rec) {
-    PartInfo p = rec;
-    p.nodes = nullptr;
-    p.nodeCapacity = p.nodeCount = p.listedTotal = p.linkedCount = 0;
-    p.fsTable = p.allocMap = nullptr;
-    p.fsTableBytes = p.allocMapBytes = 0;
-    return p;
 }
 
 // Reads the partition's file system and shows it; the starts of its files go
@@ -211,7 +201,7 @@ void LiveStart(ScanSession& s, ScanState& state) {
     LiveViewState& st = StateOf(s);
     if (s.results == nullptr) return;
     if ((s.recoverMode == 1 || s.recoverMode == 2) && TakeNewStart(st, s.scanned.startLba))
-        ShowReadPartition(s, st, FreshCopy(s.scanned), state);
+        ShowReadPartition(s, st, WithoutTables(s.scanned), state);
     // Boot records of a reused scan.
     for (uint64_t b = 0; b < s.catalogue.BlockCount(); ++b) {
         const std::vector<FoundItem>* items = s.catalogue.BlockItems(b);

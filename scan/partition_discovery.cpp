@@ -23,14 +23,6 @@ constexpr uint64_t kMinEbrEntrySectors = 0x4000;
 constexpr uint64_t kFat32BackupOffset = 6;
 constexpr uint64_t kExfatBackupOffset = 12;
 
-void TakeDeviceIdentity(const PartInfo& device, PartInfo& part) {
-    part.devicePath = device.devicePath;
-    part.diskName = device.diskName;
-    part.diskDesc = device.diskDesc;
-    part.deviceSectors = device.deviceSectors;
-    part.isRemovable = device.isRemovable;
-}
-
 bool ReadOne(SectorSource& src, uint64_t lba, uint8_t* sector) {
     return ReadSectors(src, 1, sector, lba);
 }

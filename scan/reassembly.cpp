@@ -19,6 +19,7 @@
 #include "scan/post_scan_steps.h"
 #include "scan/scan_catalogue.h"
 #include "scan/sector_classifier.h"
+#include "storage/part_builders.h"
 #include "storage/sector_source.h"
 
 namespace kestrel {
@@ -42,15 +43,7 @@ uint64_t RecordEnd(const PartInfo& p) {
 
 // The whole device the scanned record lies on: what the builders read from
 // and the identity every found record takes over.
-PartInfo DeviceRecord(const PartInfo& scanned) {
-    PartInfo d;
-    d.devicePath = scanned.devicePath;
-    d.diskName = scanned.diskName;
-    d.diskDesc = scanned.diskDesc;
-    d.deviceSectors = scanned.deviceSectors;
-    d.isRemovable = scanned.isRemovable;
-    return d;
-}
+PartInfo DeviceRecord(const PartInfo& scanned) { return RecordOnDevice(scanned); }
 
 void FreeAll(std::vector<PartInfo>& list) {
     for (PartInfo& p : list) FreeTable(p);
@@ -84,11 +77,7 @@ void KeepScannedVolume(const PartInfo& scanned, const PartInfo& device,
     const uint32_t k = scanned.fsKind;
     if (k != kFsNtfs && k != kFsFat16 && k != kFsFat32 && k != kFsExfat) return;
     if (HasPartitionStart(list, scanned.startLba)) return;
-    PartInfo fresh = scanned;
-    fresh.nodes = nullptr;
-    fresh.nodeCapacity = fresh.nodeCount = fresh.listedTotal = fresh.linkedCount = 0;
-    fresh.fsTable = fresh.allocMap = nullptr;
-    fresh.fsTableBytes = fresh.allocMapBytes = 0;
+    PartInfo fresh = WithoutTables(scanned);
     fresh.devicePath = device.devicePath;
     list.push_back(fresh);
 }

@@ -24,6 +24,29 @@ PartInfo BuildPartFromDevInfo(const DevInfo& dev) {
     return part;
 }
 
+void TakeDeviceIdentity(const PartInfo& device, PartInfo& part) {
+    part.devicePath = device.devicePath;
+    part.diskName = device.diskName;
+    part.diskDesc = device.diskDesc;
+    part.deviceSectors = device.deviceSectors;
+    part.isRemovable = device.isRemovable;
+}
+
+PartInfo RecordOnDevice(const PartInfo& device) {
+    PartInfo part;
+    TakeDeviceIdentity(device, part);
+    return part;
+}
+
+PartInfo WithoutTables(const PartInfo& part) {
+    PartInfo copy = part;
+    copy.nodes = nullptr;
+    copy.nodeCapacity = copy.nodeCount = copy.listedTotal = copy.linkedCount = 0;
+    copy.fsTable = copy.allocMap = nullptr;
+    copy.fsTableBytes = copy.allocMapBytes = 0;
+    return copy;
+}
+
 bool BuildPartFromEntry(const uint8_t* entry, uint64_t baseLba, SectorSource& src, PartInfo& part) {
     const ByteView e(entry, 16);
     part.isActive = e.U8(0) == 0x80 ? 1 : 0;

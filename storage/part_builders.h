@@ -16,6 +16,14 @@ inline constexpr char16_t kDefaultLabel[] = u"本地磁盘";
 
 PartInfo BuildPartFromDevInfo(const DevInfo& dev);
 
+// What every record found on a device takes over from the device's record:
+// its path, identity (disk name and description), size and removable flag.
+void TakeDeviceIdentity(const PartInfo& device, PartInfo& part);
+// A fresh record on the device with nothing else set.
+PartInfo RecordOnDevice(const PartInfo& device);
+// A copy of part that shares none of its node table and reader buffers.
+PartInfo WithoutTables(const PartInfo& part);
+
 // entry: the 16 bytes of a partition-table entry; baseLba: LBA of the table
 // that holds it (its start field is relative to that). part must be fresh.
 // False when the partition's first sector cannot be read.

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -38,6 +39,17 @@ inline int RunCli(const std::vector<std::string>& args, const std::string& outPa
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The sha256 of a file's bytes, in lower-case hex.
+inline std::string Sha256File(const std::string& path) {
+    const std::string cmd = "sha256sum < '" + path + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return "";
+    char buf[65] = {};
+    const size_t n = std::fread(buf, 1, 64, p);
+    pclose(p);
+    return std::string(buf, n);
 }
 
 }  // namespace kestrel::test

@@ -26,16 +26,6 @@ using kestrel::test::RunCli;
 using Line = kestrel::test::ManifestLine;
 using kestrel::test::ParseManifestText;
 
-std::string Sha256Of(const std::string& path) {
-    const std::string cmd = "sha256sum < '" + path + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return "";
-    char buf[65] = {};
-    const size_t n = std::fread(buf, 1, 64, p);
-    pclose(p);
-    return std::string(buf, n);
-}
-
 struct Fixture {
     const char* dir;
     const char* manifest;
@@ -116,7 +106,7 @@ TEST_P(LsCatTest, CatReturnsTheRecordedContent) {
         if (m.IsDeleted() && livePaths.count(m.path)) continue;
         const std::string out = work_ + "/cat" + std::to_string(n++);
         EXPECT_EQ(RunCli({"cat", image_, "--part", "0", m.path}, out), 0) << m.path;
-        EXPECT_EQ(Sha256Of(out), m.sha) << m.state << " " << m.path;
+        EXPECT_EQ(kestrel::test::Sha256File(out), m.sha) << m.state << " " << m.path;
     }
 }
 

@@ -80,16 +80,6 @@ struct ExportedFile {
     unsigned long long size = 0;
 };
 
-inline std::string Sha256File(const std::string& path) {
-    const std::string cmd = "sha256sum < '" + path + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return "";
-    char buf[65] = {};
-    const size_t n = std::fread(buf, 1, 64, p);
-    pclose(p);
-    return std::string(buf, n);
-}
-
 inline std::string UtcText(time_t t) {
     char text[32];
     std::tm tm{};
