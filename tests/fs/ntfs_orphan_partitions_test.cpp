@@ -13,6 +13,7 @@
 #include "fat_sha256.h"
 #include "fs/export_dispatch.h"
 #include "fs/ntfs_orphan_groups.h"
+#include "node_export_check.h"
 
 namespace kestrel {
 namespace {
@@ -124,14 +125,7 @@ TEST(NtfsOrphanPartitions, RebuildsTheVolumeAtItsRealStartWithItsTreeAndData) {
         EXPECT_EQ(std::to_string(n->size), m.size);
         EXPECT_EQ(FormatNodeTime(n->modified), m.modified);
         const std::string out = test::TempDir("orphan_export") + "/f" + std::to_string(exported++);
-        {
-            OutputFile f;
-            ASSERT_TRUE(f.Create(out));
-            ScanState st{kScanRunning};
-            ProgressSnapshot progress;
-            EXPECT_TRUE(ExportNodeData(f, p, st, *n, progress, kClearFile));
-        }
-        EXPECT_EQ(test::Sha256Hex(test::ReadFileBytes(out)), m.sha);
+        EXPECT_EQ(test::ExportedSha256(p, *n, out), m.sha);
     }
     EXPECT_GE(exported, 70u);
     // Metadata files stay out of the tree.
@@ -266,15 +260,7 @@ TEST(NtfsOrphanPartitions, LiveViewWithTheFixedGeometry) {
             if (m.path == path) sha = m.sha;
         const std::string out = test::TempDir("orphan_live") + "/" + std::to_string(sha.size()) +
                                 (path[0] == 'm' ? "m" : "n");
-        {
-            OutputFile f;
-            ASSERT_TRUE(f.Create(out));
-            ScanState st{kScanRunning};
-            ProgressSnapshot progress;
-            EXPECT_TRUE(
-                ExportNodeData(f, p, st, *GetNode(p, paths.at(path)), progress, kClearFile));
-        }
-        EXPECT_EQ(test::Sha256Hex(test::ReadFileBytes(out)), sha) << path;
+        EXPECT_EQ(test::ExportedSha256(p, *GetNode(p, paths.at(path)), out), sha) << path;
     }
 }
 
