@@ -11,6 +11,7 @@
 set -euo pipefail
 export TZ=UTC LC_ALL=C
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../fixture_lib.sh"
 work="$(mktemp -d)"
 img="$work/ntfs.img"
 mnt="$work/mnt"
@@ -29,19 +30,6 @@ mkdir "$mnt"
 LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1 FAKETIME="$frozen" \
     FAKETIME_DONT_FAKE_MONOTONIC=1 ntfs-3g -o windows_names "$img" "$mnt"
 
-# record STATE PATH [nohash]: one manifest line from the file as it is now.
-record() {
-    local state="$1" rel="$2" p="$mnt/$2" size hash t
-    t="$(date -u -d "@$(stat -c %Y "$p")" '+%Y-%m-%d %H:%M:%S')"
-    if [ -d "$p" ]; then
-        size=0; hash=-
-    else
-        size="$(stat -c %s "$p")"
-        hash="$(sha256sum < "$p" | cut -d' ' -f1)"
-        [ "${3:-}" = nohash ] && hash=-
-    fi
-    printf '%s\t%s\t%s\t%s\t%s\n' "$state" "$size" "$t" "$rel" "$hash" >> "$manifest"
-}
 # Sectors that name themselves: misplaced data shows at once, and it compresses.
 pattern() {  # pattern TAG SECTORS
     python3 -c "

@@ -12,6 +12,7 @@
 set -euo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../fixture_lib.sh"
 work="$(mktemp -d)"
 vol="$work/volume.img"
 disk="$work/exfat_dirs.img"
@@ -27,22 +28,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Text that names its file and line, cut to the size.
-content() {  # tag bytes
-    python3 -c 'import sys; t, n = sys.argv[1], int(sys.argv[2]); s = "".join("%s line %05d\n" % (t, i) for i in range(n // 8 + 1)); sys.stdout.write(s[:n])' "$1" "$2"
-}
-record() {  # state path [nohash]
-    local p="$mnt/$2" size hash t
-    t="$(date -u -d "@$(stat -c %Y "$p")" '+%Y-%m-%d %H:%M:%S')"
-    if [ -d "$p" ]; then
-        size=0; hash=-
-    else
-        size="$(stat -c %s "$p")"
-        hash="$(sha256sum < "$p" | cut -d' ' -f1)"
-        [ "${3:-}" = nohash ] && hash=-
-    fi
-    printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$size" "$t" "$2" "$hash" >> "$manifest"
-}
 
 truncate -s 8M "$vol"
 mkfs.exfat -c 4096 -L DIRS "$vol" > /dev/null

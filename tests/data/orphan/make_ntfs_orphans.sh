@@ -13,6 +13,7 @@
 set -euo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../fixture_lib.sh"
 work="$(mktemp -d)"
 vol="$work/volume.img"
 disk="$work/ntfs_orphans.img"
@@ -22,23 +23,6 @@ manifest="$work/manifest.tsv"
 cleanup() { mountpoint -q "$mnt" 2>/dev/null && umount "$mnt"; rm -rf "$work"; }
 trap cleanup EXIT
 
-# Text that names its file and line, cut to the size: misplaced data shows
-# at once, and it compresses.
-content() {  # tag bytes
-    python3 -c 'import sys; t, n = sys.argv[1], int(sys.argv[2]); s = "".join("%s line %05d\n" % (t, i) for i in range(n // 8 + 1)); sys.stdout.write(s[:n])' "$1" "$2"
-}
-record() {  # state path [nohash]
-    local p="$mnt/$2" size hash t
-    t="$(date -u -d "@$(stat -c %Y "$p")" '+%Y-%m-%d %H:%M:%S')"
-    if [ -d "$p" ]; then
-        size=0; hash=-
-    else
-        size="$(stat -c %s "$p")"
-        hash="$(sha256sum < "$p" | cut -d' ' -f1)"
-        [ "${3:-}" = nohash ] && hash=-
-    fi
-    printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$size" "$t" "$2" "$hash" >> "$manifest"
-}
 
 truncate -s 12M "$vol"
 mkfs.ntfs -F -Q -q -c 4096 -s 512 -p 2048 -S 63 -H 255 -L ORPHANS "$vol"
