@@ -38,17 +38,6 @@ void ReleasePartitionSlots(PartInfo* slots) {
     GuardedFree(slots);
 }
 
-void BuildBareFoundFilesPartition(ResultSet& rs, bool notify) {
-    PartInfo found;
-    found.fsKind = kFsFoundFiles;
-    found.label = u"找到的文件";
-    found.devicePath = Run().CurPartInfo.devicePath;
-    AddRootAndLostNodes(found);
-    LinkChildren(found);
-    if (FileNode* root = GetNode(found, kRootNodeId)) root->flags |= kFlagListed;
-    if (!AddPartition(rs, found, nullptr, notify)) FreeTable(found);
-}
-
 }  // namespace
 
 ResultSet::~ResultSet() {
@@ -75,7 +64,7 @@ void ResetResultSet(ResultSet& rs, const ScanState* stop, bool notify) {
     if (gHook.buildFoundFilesPartition != nullptr) {
         gHook.buildFoundFilesPartition(rs, notify);
     } else {
-        BuildBareFoundFilesPartition(rs, notify);
+        AppendFoundFilesPartition(rs, nullptr, notify);
     }
 }
 
@@ -191,6 +180,18 @@ WString ResultSetSummaryText(const ResultSet& rs) {
         text += AsciiToWide(buf);
     }
     return text;
+}
+
+void AppendFoundFilesPartition(ResultSet& rs, void (*addFolders)(PartInfo&), bool notify) {
+    PartInfo found;
+    found.fsKind = kFsFoundFiles;
+    found.label = u"找到的文件";
+    found.devicePath = Run().CurPartInfo.devicePath;
+    AddRootAndLostNodes(found);
+    if (addFolders) addFolders(found);
+    LinkChildren(found);
+    if (FileNode* root = GetNode(found, kRootNodeId)) root->flags |= kFlagListed;
+    if (!AddPartition(rs, found, nullptr, notify)) FreeTable(found);
 }
 
 }  // namespace kestrel

@@ -57,6 +57,10 @@ struct ClassificationHook {
 };
 void SetClassificationHook(const ClassificationHook& hook);
 
+// Appends the empty found-files partition (slot 3) on the device being
+// recovered, its root listed; addFolders (may be null) adds its folders.
+void AppendFoundFilesPartition(ResultSet& rs, void (*addFolders)(PartInfo&), bool notify);
+
 // Clears the set and rebuilds slots 0..3 for a new deep scan.
 void ResetResultSet(ResultSet& rs, const ScanState* stop = nullptr, bool notify = false);
 // Frees every table of the set; partitionCount becomes 0.

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "app/progress.h"
-#include "app/run_state.h"
 #include "carving/type_catalogue.h"
 #include "carving/type_ids.h"
 #include "fs/file_node.h"
@@ -196,15 +195,7 @@ void BuildViewSkeletons(ResultSet& rs, const ScanState* stop) {
 void BuildFoundFilesPartition(ResultSet& rs, bool notify) {
     if (rs.partitions == nullptr || rs.partitionCount != kFoundFilesSlot) return;
     BuildTypeCatalogue();
-    PartInfo found;
-    found.fsKind = kFsFoundFiles;
-    found.label = u"找到的文件";
-    found.devicePath = Run().CurPartInfo.devicePath;
-    AddRootAndLostNodes(found);
-    AddCategoryAndTypeFolders(found);
-    LinkChildren(found);
-    if (FileNode* root = GetNode(found, kRootNodeId)) root->flags |= kFlagListed;
-    if (!AddPartition(rs, found, nullptr, notify)) FreeTable(found);
+    AppendFoundFilesPartition(rs, &AddCategoryAndTypeFolders, notify);
 }
 
 void ClassifyPartition(ResultSet& rs, uint32_t slot, const ScanState* stop) {

@@ -100,6 +100,20 @@ void MarkDuplicatesOfPartitionFiles(std::vector<FoundItem>& items,
     }
 }
 
+FileNode CarvedFileNode(const PartInfo& found, const FoundItem& item,
+                        uint32_t parentWithoutFolder) {
+    const FileNode* folder = GetNode(found, item.type);
+    FileNode n = MakeNode();
+    n.parentId = folder != nullptr && IsDirectory(*folder) ? item.type : parentWithoutFolder;
+    n.locationLba = item.lba;
+    n.size = item.FileLength();
+    n.typeId = item.type;
+    n.name = CopyNodeName(CarvedFileName(item.lba, item.type));
+    SetNodeKind(n, kLiveFile);
+    n.flags |= kFlagListed;
+    return n;
+}
+
 PartInfo BuildFoundFilesPartition(const std::vector<FoundItem>& items, const PartInfo& device,
                                   int32_t recoverMode) {
     BuildTypeCatalogue();
@@ -112,15 +126,7 @@ PartInfo BuildFoundFilesPartition(const std::vector<FoundItem>& items, const Par
     std::vector<uint32_t> perType(kSignatureLimit, 0);
     for (const FoundItem& it : items) {
         if (!IsSignatureFind(it) || it.status == kFindRejected) continue;
-        const FileNode* folder = GetNode(found, it.type);
-        FileNode n = MakeNode();
-        n.parentId = folder && IsDirectory(*folder) ? it.type : kLostFilesNodeId;
-        n.locationLba = it.lba;
-        n.size = it.FileLength();
-        n.typeId = it.type;
-        n.name = CopyNodeName(CarvedFileName(it.lba, it.type));
-        SetNodeKind(n, kLiveFile);
-        n.flags |= kFlagListed;
+        FileNode n = CarvedFileNode(found, it, kLostFilesNodeId);
         if (AddNode(found, n, false) != 0) ++perType[it.type];
     }
     for (uint32_t t = kFirstFileType; t <= kLastFileType; ++t)

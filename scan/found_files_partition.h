@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fs/file_node.h"
 #include "platform/wide_text.h"
 #include "scan/found_item.h"
 #include "storage/part_info.h"
@@ -14,6 +15,11 @@ namespace kestrel {
 // "%08u.%s" from the LBA and the type's short name, "%u_%08u.%s" when the
 // LBA needs more than 32 bits.
 WString CarvedFileName(uint64_t lba, uint32_t typeId);
+
+// The listed live-file node of a carved find, below its type folder in found
+// or, when that folder is absent, below parentWithoutFolder. The caller adds
+// it (the table takes over its name).
+FileNode CarvedFileNode(const PartInfo& found, const FoundItem& item, uint32_t parentWithoutFolder);
 
 // items in LBA order. A find of known length (status 4) swallows every later
 // find of its type and known length that lies wholly inside it: those get

@@ -159,15 +159,7 @@ PartInfo* FoundFilesPartition(ResultSet& rs) {
 }
 
 void AddCarvedFile(PartInfo& found, const FoundItem& item) {
-    const FileNode* folder = GetNode(found, item.type);
-    FileNode n = MakeNode();
-    n.parentId = folder != nullptr && IsDirectory(*folder) ? item.type : kRootNodeId;
-    n.locationLba = item.lba;
-    n.size = item.FileLength();
-    n.typeId = item.type;
-    n.name = CopyNodeName(CarvedFileName(item.lba, item.type));
-    SetNodeKind(n, kLiveFile);
-    n.flags |= kFlagListed;
+    FileNode n = CarvedFileNode(found, item, kRootNodeId);
     AddNode(found, n, true);
 }
 
