@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/crash_handler.h"
+#include "storage/dev_info.h"
 
 namespace kestrel {
 

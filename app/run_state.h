@@ -51,6 +51,9 @@ struct RunState {
     std::atomic<uint32_t> ExportTotalFiles{0};
     std::atomic<uint64_t> LastExportKib{0};
     std::atomic<uint32_t> LastExportFiles{0};
+    // The device list GetAllPartInfoThread fills: volumes first, then disks.
+    // Read by the front end only after the thread has set its status to done.
+    std::vector<DevInfo> AllDevInfoList;
 };
 
 RunState& Run();
