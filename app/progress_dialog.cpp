@@ -45,13 +45,16 @@ IProgressDialog& ProgressDialog() {
 
 void SetProgressDialog(IProgressDialog* dialog) { Installed().store(dialog); }
 
-bool RunProgressDialog(std::atomic<int32_t>& status) {
+bool OpenProgressDialog(std::atomic<int32_t>& /*status*/) {
     bool expected = false;
     if (!DialogOpen().compare_exchange_strong(expected, true)) return false;
     ClearProgress();
+    return true;
+}
+
+void RunProgressDialog(std::atomic<int32_t>& status) {
     ProgressDialog().RunModal(status);
     DialogOpen().store(false);
-    return true;
 }
 
 }  // namespace kestrel

@@ -21,9 +21,12 @@ IProgressDialog& ProgressDialog();
 // Installs a dialog (nullptr restores the default). Not owned.
 void SetProgressDialog(IProgressDialog* dialog);
 
-// Opens the dialog on status (clearing the progress mailbox first, so no
-// snapshot of an earlier job shows) and returns once it has closed. False,
-// without showing anything, when a progress dialog is already open.
-bool RunProgressDialog(std::atomic<int32_t>& status);
+// Claims the one progress dialog for a job on status and clears the progress
+// mailbox, so no snapshot of an earlier job shows. False when a progress
+// dialog is already open.
+bool OpenProgressDialog(std::atomic<int32_t>& status);
+// Shows the dialog claimed by OpenProgressDialog until it closes, then
+// releases it.
+void RunProgressDialog(std::atomic<int32_t>& status);
 
 }  // namespace kestrel
