@@ -2,13 +2,10 @@
 // local and central headers up to the end-of-central-directory record.
 #include "carving/analyzers/analyzer_steps.h"
 #include "carving/analyzers/analyzers.h"
+#include "carving/zip_records.h"
 
 namespace kestrel {
 namespace {
-
-constexpr uint32_t kLocalHeader = 0x04034B50;
-constexpr uint32_t kCentralHeader = 0x02014B50;
-constexpr uint32_t kEndOfCentralDirectory = 0x06054B50;
 
 // The member names of an Office Open XML package tell which application wrote it.
 void RetypeFromMemberName(SignatureFind& find, const ByteView& header) {
@@ -26,10 +23,8 @@ uint32_t WalkZip(SignatureFind& find, const FindBuffer& buffer, bool officeOpenX
         ByteView h;
         uint32_t r = ReadStructure(find, buffer, 512, h);
         if (r != kFindDelivered) return r;
-        const uint32_t signature = h.U32(0);
-        uint64_t advance = 0;
-        if (signature == kLocalHeader) {
-            advance = 30 + uint64_t(h.U16(26)) + h.U16(28) + h.U32(18);
+        const ZipRecordStep record = StepZipRecord(h);
+        if (record.kind == ZipRecordKind::kLocalHeader) {
             if (officeOpenXml) {
                 find.length = find.parseOffset;
                 // The first members are package plumbing ([Content_Types].xml,
@@ -37,15 +32,13 @@ uint32_t WalkZip(SignatureFind& find, const FindBuffer& buffer, bool officeOpenX
                 if (find.flag < 3) ++find.flag;
                 if (find.flag >= 3) RetypeFromMemberName(find, h);
             }
-        } else if (signature == kCentralHeader) {
-            advance = 46 + uint64_t(h.U16(28)) + h.U16(30) + h.U16(32);
-        } else if (signature == kEndOfCentralDirectory) {
-            find.length = find.parseOffset + 22 + h.U16(20);
+        } else if (record.kind == ZipRecordKind::kEndOfCentralDirectory) {
+            find.length = find.parseOffset + record.step;
             return kFindComplete;
-        } else {
+        } else if (record.kind != ZipRecordKind::kCentralHeader) {
             return kFindRejected;
         }
-        find.parseOffset += advance;
+        find.parseOffset += record.step;
     }
     return kFindRejected;
 }
