@@ -239,6 +239,8 @@ std::vector<BlockDisk> ListBlockDisks(const SystemRoot& root) {
         // A PCI vendor number (virtio) is not a name anyone recognises.
         if (StartsWith(d.vendor, "0x")) d.vendor.clear();
         d.model = ReadAttribute(dir + "/device/model");
+        // Memory cards name themselves in the card's "name" attribute.
+        if (d.model.empty() && d.bus == BusKind::kSd) d.model = ReadAttribute(dir + "/device/name");
         d.devNumber = ReadAttribute(dir + "/dev");
         d.partitions = ReadPartitions(dir, name);
         (isLoop ? loops : disks).push_back(std::move(d));

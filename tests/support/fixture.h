@@ -11,6 +11,10 @@ namespace kestrel::test {
 std::string FixturePath(const std::string& relPath);
 // A fresh private copy of a fixture that a test may modify.
 std::string FixtureCopy(const std::string& relPath, const std::string& copyName);
+// A private copy of the folder tests/data/relDir (symbolic links copied as
+// links), in which every NAME.img.gz has become NAME, written sparse.
+// Returns the copy's path, or an empty string (and fails the current test).
+std::string FixtureTree(const std::string& relDir, const std::string& name);
 // A new empty temporary directory below the build tree.
 std::string TempDir(const std::string& name);
 
