@@ -54,15 +54,32 @@ soffice --headless --convert-to pptx --outdir "$work/out" "$work/in/slides.fodp"
 # with fixed modification times.
 mkdir -p "$work/zip/folder"
 python3 -c 'import random; r = random.Random(7); open("'"$work"'/zip/stored.bin", "wb").write(bytes(r.randrange(256) for _ in range(1500)))'
-python3 -c 'open("'"$work"'/zip/deflated.txt", "w").write("kestrel deflated line\n" * 400)'
+python3 -c 'import random; r = random.Random(8); w = "kestrel falcon osprey harrier merlin kite".split(); open("'"$work"'/zip/deflated.txt", "w").write(" ".join(r.choice(w) + str(r.randrange(1000)) for _ in range(500)))'
+python3 -c 'open("'"$work"'/zip/repeated.txt", "w").write("kestrel deflated line\n" * 400)'
 : > "$work/zip/empty.txt"
 touch -d '2021-03-04 05:06:00' "$work/zip/stored.bin"
-touch -d '2022-11-12 13:14:00' "$work/zip/deflated.txt" "$work/zip/empty.txt" "$work/zip/folder"
+touch -d '2022-11-12 13:14:00' "$work/zip/deflated.txt" "$work/zip/repeated.txt" "$work/zip/empty.txt" "$work/zip/folder"
 rm -f "$work/out/members.zip"
 (cd "$work/zip" && zip -X -q -0 "$work/out/members.zip" stored.bin \
-    && zip -X -q -9 "$work/out/members.zip" deflated.txt empty.txt folder)
+    && zip -X -q -9 "$work/out/members.zip" deflated.txt repeated.txt empty.txt folder)
 unzip -Zl "$work/out/members.zip" | grep -v '^Archive' >> "$manifest"
 
-for f in words.docx cells.xlsx slides.pptx members.zip; do
+# A presentation whose first two slides together reach the 0x20000-byte slide
+# limit, written by python's zipfile (sizes in the local headers, no data
+# descriptors): slide2 is left out, slide3 still shown.
+python3 - "$work/out/bigslides.pptx" <<'PY'
+import sys, zipfile
+def slide(word, size):
+    head = '<?xml version="1.0"?><p:sld><a:t>%s</a:t><p:pad v="' % word
+    return head + "x" * (size - len(head) - 11) + '"/></p:sld>'
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("[Content_Types].xml", "<Types/>")
+    z.writestr("ppt/slides/slide1.xml", slide("bigslide01", 0x10000))
+    z.writestr("ppt/slides/slide2.xml", slide("bigslide02", 0x10000))
+    z.writestr("ppt/slides/slide3.xml", slide("bigslide03", 0x100))
+PY
+echo "pptx bigslides.pptx: bigslide01 (65536 bytes), bigslide02 (65536 bytes), bigslide03 (256 bytes)" >> "$manifest"
+
+for f in words.docx cells.xlsx slides.pptx bigslides.pptx members.zip; do
     gzip -9nc "$work/out/$f" > "$f.gz"
 done
