@@ -5,7 +5,8 @@ namespace kestrel {
 namespace {
 
 constexpr char16_t kUtf16Header[] =
-    u" 经验证，此文件数据完全正确，导出后可以在Office中完美打开。以下为部分文字摘录，仅供参考!\r\n\r\n";
+    u" 经验证，此文件数据完全正确，导出后可以在Office中完美打开。以下为部分文字摘录，仅供参考!"
+    u"\r\n\r\n";
 constexpr char kUtf8Header[] =
     "\xEF\xBB\xBF"
     "经验证，此文件数据完全正确，导出后可以在Office中完美打开。以下为部分文字摘录，仅供参考!\r\n";

@@ -32,7 +32,7 @@ TEST(CompoundDocument, ReadsTheStreamsLibreOfficeWrote) {
             ASSERT_TRUE(s) << file << " " << name;
             EXPECT_GT(s->size(), 0u) << file << " " << name;
         }
-        EXPECT_FALSE(doc->ReadStream("workbook"));    // names match exactly
+        EXPECT_FALSE(doc->ReadStream("workbook"));  // names match exactly
     }
 }
 
