@@ -23,6 +23,9 @@ constexpr uint16_t kWorksheetSubstream = 16;
 constexpr size_t kMaxWideChars = 512;
 constexpr size_t kMaxNarrowChars = 1024;
 constexpr std::u16string_view kSeparator = u" | ";
+// Label records of 14 bytes can each repeat a 1024-character string, so a
+// hostile workbook could ask for gigabytes of text; the preview stops here.
+constexpr size_t kMaxTextChars = 512 * 1024;
 
 struct Record {
     uint16_t type = 0;
@@ -54,6 +57,7 @@ WString Characters(const ByteView& v, size_t pos, size_t count, bool wide, size_
 }
 
 void Append(WString& text, const WString& item) {
+    if (text.size() >= kMaxTextChars) return;
     if (!text.empty()) text += kSeparator;
     text += item;
 }

@@ -132,5 +132,27 @@ TEST(ExcelText, RecordRules) {
     EXPECT_EQ(Body(Cat({Bof(5), Sheet("A"), Eof()}), "Book"), std::nullopt) << "only Workbook";
 }
 
+// Each 14-byte label may repeat a long string: the text stops growing at
+// half a million characters instead of taking gigabytes.
+TEST(ExcelText, RepeatedLabelsOfALongStringAreBounded) {
+    Bytes sst;
+    Put32(sst, 1);
+    Put32(sst, 1);
+    Put16(sst, 1024);
+    sst.push_back(0);
+    PutText(sst, std::string(1024, 'r'));
+    Bytes workbook = Cat({Bof(5), Sheet("A"), Record(0x00FC, sst), Eof(), Bof(16)});
+    for (int i = 0; i < 4000; ++i) {
+        const Bytes label = Label(0);
+        workbook.insert(workbook.end(), label.begin(), label.end());
+    }
+    const Bytes eof = Eof();
+    workbook.insert(workbook.end(), eof.begin(), eof.end());
+    const auto body = Body(workbook);
+    ASSERT_TRUE(body);
+    EXPECT_GE(body->size(), 512u * 1024);
+    EXPECT_LT(body->size(), 512u * 1024 + 1024 + 3);
+}
+
 }  // namespace
 }  // namespace kestrel
