@@ -21,6 +21,7 @@ const Command kCommands[] = {
      "              [--on-exists ask|overwrite|skip] [--on-error clear|keep|all]\n"
      "              [--save-state] [--resume]   (scan-state file: $KESTREL_SCAN_STATE)",
      kestrel::cli::CmdRecover},
+    {"devices", "devices [--disks | --volumes] [--root DIR]", kestrel::cli::CmdDevices},
 };
 
 void PrintUsage() {
