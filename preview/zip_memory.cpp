@@ -31,10 +31,17 @@ long ZCALLBACK SeekMemory(voidpf opaque, voidpf, ZPOS64_T offset, int origin) {
     const uint64_t size = s.bytes.size();
     uint64_t base = 0;
     switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: base = s.pos; break;
-        case ZLIB_FILEFUNC_SEEK_END: base = size; break;
-        default: return -1;
+        case ZLIB_FILEFUNC_SEEK_SET:
+            base = 0;
+            break;
+        case ZLIB_FILEFUNC_SEEK_CUR:
+            base = s.pos;
+            break;
+        case ZLIB_FILEFUNC_SEEK_END:
+            base = size;
+            break;
+        default:
+            return -1;
     }
     // A target outside the buffer is an error, never a clamp: minizip must
     // see a damaged directory offset as damage.

@@ -2,12 +2,12 @@
 // minizip's unzip interface over a ZIP file held in memory: the I/O callbacks
 // serve reads and seeks from the buffer, and every write fails, so nothing
 // can touch the source.
+#include <minizip/unzip.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <minizip/unzip.h>
 
 #include "platform/bytes.h"
 

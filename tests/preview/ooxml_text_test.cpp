@@ -101,7 +101,9 @@ TEST(OoxmlText, DamagedDocumentsFail) {
     };
     const std::vector<Case> cases = {
         {"first local header signature", 0, {'X'}},
-        {"central directory offset past the end record", at.endRecord + 16, {0xFF, 0xFF, 0xFF, 0x7F}},
+        {"central directory offset past the end record",
+         at.endRecord + 16,
+         {0xFF, 0xFF, 0xFF, 0x7F}},
         {"central header signature", at.centralDirectory, {'X'}},
         {"document data", at.documentData + 20, {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA}},
     };

@@ -3,11 +3,11 @@
 // writer is packaged in Debian main, so the tests make their own: marker
 // block, archive header, one file block per member (with its packed bytes)
 // and the end-of-archive block, each header with its CRC16.
+#include <zlib.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <zlib.h>
 
 #include "platform/bytes.h"
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/bytes.h"
+#include "platform/codepage.h"
 #include "preview/extractors.h"
 #include "tests/preview/compound_test_support.h"
 #include "tests/preview/zip_layout.h"
@@ -44,6 +45,34 @@ TEST(ZipListing, FailsWithoutAnEndRecordAndStopsAtABrokenEntry) {
     const auto text = List(broken);
     ASSERT_TRUE(text);
     EXPECT_EQ(*text, WString(kHeader) + u"100%    2021-03-04 05:06   stored.bin\r\n");
+}
+
+// Names carry the UTF-8 flag (bit 11 of the central header's flags) or are in
+// the ANSI code page; the 10-byte name "stored.bin" of the first central
+// header is replaced by one of each.
+TEST(ZipListing, DecodesNamesByTheUtf8Flag) {
+    const auto zip = test::ReadDocument("members.zip.gz");
+    ASSERT_FALSE(zip.empty());
+    const size_t central = test::ZipCentralDirectoryOffset(zip);
+    ASSERT_EQ(ByteView(zip.data(), zip.size()).U16(central + 28), 10);
+    struct Case {
+        std::string name;
+        bool utf8;
+        WString shown;
+    };
+    const std::vector<Case> cases = {{"\xE6\xB5\x8B\xE8\xAF\x95.bin", true, u"测试.bin"},
+                                     {AnsiFromWide(u"测试ab.bin"), false, u"测试ab.bin"}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.name.size(), 10u);
+        auto named = zip;
+        uint8_t* header = named.data() + central;
+        StoreU16(header + 8, uint16_t(c.utf8 ? (ByteView(header, 46).U16(8) | 0x800)
+                                             : (ByteView(header, 46).U16(8) & ~0x800)));
+        std::copy(c.name.begin(), c.name.end(), header + 46);
+        const auto text = List(named);
+        ASSERT_TRUE(text);
+        EXPECT_NE(text->find(u"   " + c.shown + u"\r\n"), WString::npos) << c.name;
+    }
 }
 
 // The central directory and the end record are what minizip reads: every
