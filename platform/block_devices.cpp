@@ -23,10 +23,12 @@ constexpr size_t kMaxDirEntries = 4096;
 
 std::string ReadFileText(const std::string& path, size_t maxBytes) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    std::string text(maxBytes, '\0');
-    in.read(text.data(), std::streamsize(maxBytes));
-    text.resize(size_t(in.gcount()));
+    std::string text;
+    char buf[4096];
+    while (in && text.size() < maxBytes) {
+        in.read(buf, std::streamsize(std::min(sizeof buf, maxBytes - text.size())));
+        text.append(buf, size_t(in.gcount()));
+    }
     return text;
 }
 
@@ -198,14 +200,22 @@ BusKind BusFromSysfsPath(std::string_view devicePath) {
 
 const char* BusName(BusKind bus) {
     switch (bus) {
-        case BusKind::kVirtual: return "virtual";
-        case BusKind::kUsb: return "USB";
-        case BusKind::kNvme: return "NVMe";
-        case BusKind::kSd: return "SD";
-        case BusKind::kVirtio: return "virtio";
-        case BusKind::kAta: return "ATA";
-        case BusKind::kScsi: return "SCSI";
-        case BusKind::kUnknown: break;
+        case BusKind::kVirtual:
+            return "virtual";
+        case BusKind::kUsb:
+            return "USB";
+        case BusKind::kNvme:
+            return "NVMe";
+        case BusKind::kSd:
+            return "SD";
+        case BusKind::kVirtio:
+            return "virtio";
+        case BusKind::kAta:
+            return "ATA";
+        case BusKind::kScsi:
+            return "SCSI";
+        case BusKind::kUnknown:
+            break;
     }
     return "unknown";
 }
@@ -245,7 +255,9 @@ std::vector<BlockDisk> ListBlockDisks(const SystemRoot& root) {
         d.partitions = ReadPartitions(dir, name);
         (isLoop ? loops : disks).push_back(std::move(d));
     }
-    auto byName = [](const BlockDisk& a, const BlockDisk& b) { return NaturalLess(a.name, b.name); };
+    auto byName = [](const BlockDisk& a, const BlockDisk& b) {
+        return NaturalLess(a.name, b.name);
+    };
     std::sort(disks.begin(), disks.end(), byName);
     std::sort(loops.begin(), loops.end(), byName);
     for (BlockDisk& l : loops) disks.push_back(std::move(l));

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <cstring>
+#include <thread>
 
 #include "app/progress.h"
 #include "app/progress_dialog.h"
@@ -57,11 +57,18 @@ WString LabelFromVolume(const PartInfo& part, SectorSource& volumeSrc) {
     probe.sizeSectors = part.sizeSectors;
     std::memcpy(probe.bootSector, part.bootSector, sizeof probe.bootSector);
     switch (part.fsKind) {
-        case kFsNtfs: ReadNtfsVolumeLabel(probe, volumeSrc); break;
+        case kFsNtfs:
+            ReadNtfsVolumeLabel(probe, volumeSrc);
+            break;
         case kFsFat16:
-        case kFsFat32: ReadFatLabel(probe, volumeSrc); break;
-        case kFsExfat: ReadExfatLabel(probe, volumeSrc); break;
-        default: break;
+        case kFsFat32:
+            ReadFatLabel(probe, volumeSrc);
+            break;
+        case kFsExfat:
+            ReadExfatLabel(probe, volumeSrc);
+            break;
+        default:
+            break;
     }
     return probe.label;
 }
@@ -94,10 +101,10 @@ const DevInfo* FindDisk(const std::vector<DevInfo>& disks, uint32_t index) {
     return nullptr;
 }
 
-void CopyText(char16_t* field, size_t fieldUnits, const WString& text) {
-    const size_t n = std::min(text.size(), fieldUnits - 1);
-    std::memcpy(field, text.data(), n * sizeof(char16_t));
-    field[n] = 0;
+// Texts longer than the snapshot's field are cut; the field stays terminated.
+template <size_t N>
+void CopyText(char16_t (&field)[N], const WString& text) {
+    field[text.copy(field, N - 1)] = 0;
 }
 
 void PostVolumeProgress(uint32_t found, const PartInfo& part) {
@@ -106,8 +113,8 @@ void PostVolumeProgress(uint32_t found, const PartInfo& part) {
     s.enumerate.volumesFound = found;
     // Linux volumes have no drive letter; the dialog's letter line stays empty.
     s.enumerate.driveLetter = 0;
-    CopyText(s.enumerate.fsName, std::size(s.enumerate.fsName), part.fsName);
-    CopyText(s.enumerate.label, std::size(s.enumerate.label), part.label);
+    CopyText(s.enumerate.fsName, part.fsName);
+    CopyText(s.enumerate.label, part.label);
     PostProgress(s);
 }
 
@@ -160,11 +167,16 @@ WString MountedFsName(const std::string& fsType, const uint8_t* boot) {
     // ntfs-3g and exfat-fuse mount as "fuseblk": the boot sector says which.
     if (boot && (fsType == "fuseblk" || fsType.rfind("fuse.", 0) == 0)) {
         switch (NamedVolumeKind(boot)) {
-            case kFsNtfs: return u"NTFS";
-            case kFsExfat: return u"exFAT";
-            case kFsFat32: return u"FAT32";
-            case kFsFat16: return u"FAT";
-            default: break;
+            case kFsNtfs:
+                return u"NTFS";
+            case kFsExfat:
+                return u"exFAT";
+            case kFsFat32:
+                return u"FAT32";
+            case kFsFat16:
+                return u"FAT";
+            default:
+                break;
         }
     }
     return Utf16FromUtf8(fsType);
@@ -268,8 +280,8 @@ DevInfo DevInfoFromVolume(const PartInfo& part, const WString& displayName) {
     return d;
 }
 
-bool EnumerateDevices(const DeviceEnumConfig& config, int32_t kind,
-                      std::atomic<int32_t>* status, DeviceEnumeration& out) {
+bool EnumerateDevices(const DeviceEnumConfig& config, int32_t kind, std::atomic<int32_t>* status,
+                      DeviceEnumeration& out) {
     out = DeviceEnumeration();
     const std::vector<BlockDisk> blockDisks = ListBlockDisks(config.root);
     std::vector<DevInfo> disks;

@@ -89,8 +89,8 @@ DevInfo DevInfoFromVolume(const PartInfo& part, const WString& displayName);
 // The whole enumeration for a list kind (1 volumes, 2 disks, else both).
 // Posts a phase-5 snapshot per volume; status (may be null) at 2 stops it
 // before the next volume. False when no disk could be listed or it was stopped.
-bool EnumerateDevices(const DeviceEnumConfig& config, int32_t kind,
-                      std::atomic<int32_t>* status, DeviceEnumeration& out);
+bool EnumerateDevices(const DeviceEnumConfig& config, int32_t kind, std::atomic<int32_t>* status,
+                      DeviceEnumeration& out);
 
 // The worker: param is a std::atomic<int32_t> job status word, set to 3 when
 // AllDevInfoList is complete, 2 when no disk could be listed or on a stop.

@@ -72,7 +72,9 @@ TEST(BlockDevices, UdevNameEscapes) {
 
 class BlockDevicesTree : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { root_.path = test::FixtureTree("devices/root", "devices_platform"); }
+    static void SetUpTestSuite() {
+        root_.path = test::FixtureTree("devices/root", "devices_platform");
+    }
     static SystemRoot root_;
 };
 SystemRoot BlockDevicesTree::root_;
@@ -82,7 +84,8 @@ TEST_F(BlockDevicesTree, ListsDisksInOrderAndLeavesOutTheRest) {
     std::vector<std::string> names;
     for (const BlockDisk& d : disks) names.push_back(d.name);
     // Not listed: sr0, mmcblk0boot0, ram0, zram0, dm-0 and loop1 (no backing file).
-    EXPECT_EQ(names, (std::vector<std::string>{"mmcblk0", "nvme0n1", "sdb", "sdc", "sdd", "loop0"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"mmcblk0", "nvme0n1", "sdb", "sdc", "sdd", "loop0"}));
     ASSERT_EQ(disks.size(), 6u);
 
     const struct {

@@ -36,15 +36,14 @@ TEST(DeviceList, MountedFsNamesInTheFormTheKindTableCompares) {
         const uint8_t* boot;
         const char16_t* name;
     } cases[] = {
-        {"ntfs", nullptr, u"NTFS"},          {"ntfs3", nullptr, u"NTFS"},
-        {"vfat", fat32.data(), u"FAT32"},    {"vfat", fat16.data(), u"FAT"},
-        {"msdos", nullptr, u"FAT"},          {"exfat", nullptr, u"exFAT"},
-        {"fuseblk", ntfs.data(), u"NTFS"},   {"fuseblk", exfat.data(), u"exFAT"},
-        {"fuseblk", nullptr, u"fuseblk"},    {"fuseblk", fat16.data(), u"FAT"},
-        {"ext4", ntfs.data(), u"ext4"},      {"btrfs", nullptr, u"btrfs"},
+        {"ntfs", nullptr, u"NTFS"},        {"ntfs3", nullptr, u"NTFS"},
+        {"vfat", fat32.data(), u"FAT32"},  {"vfat", fat16.data(), u"FAT"},
+        {"msdos", nullptr, u"FAT"},        {"exfat", nullptr, u"exFAT"},
+        {"fuseblk", ntfs.data(), u"NTFS"}, {"fuseblk", exfat.data(), u"exFAT"},
+        {"fuseblk", nullptr, u"fuseblk"},  {"fuseblk", fat16.data(), u"FAT"},
+        {"ext4", ntfs.data(), u"ext4"},    {"btrfs", nullptr, u"btrfs"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(MountedFsName(c.type, c.boot), c.name) << c.type;
+    for (const auto& c : cases) EXPECT_EQ(MountedFsName(c.type, c.boot), c.name) << c.type;
 }
 
 TEST(DeviceList, VolumeDisplayNames) {
@@ -87,8 +86,8 @@ TEST_F(DeviceListTree, VolumesThenDisksWithKindsLabelsAndFlags) {
         const char16_t* label;
         uint32_t isUsb;
     } expected[] = {
-        {"mmcblk0p1", "mmcblk0", 0, u"SD16G", u"sdcard (/srv/sd ext4)", 2048, 6144, 8192, 2048,
-         0, 0, u"ext4", u"sdcard", 0},
+        {"mmcblk0p1", "mmcblk0", 0, u"SD16G", u"sdcard (/srv/sd ext4)", 2048, 6144, 8192, 2048, 0,
+         0, u"ext4", u"sdcard", 0},
         // No udev label link: the label comes from the exFAT root directory.
         {"nvme0n1p1", "nvme0n1", 0, u"Samsung SSD 970 EVO Plus 1TB",
          u"NvmeData (/media/user/NVMe Data exFAT)", 2048, 12288, 16384, 4096, 4, 0x07, u"exFAT",
@@ -100,18 +99,18 @@ TEST_F(DeviceListTree, VolumesThenDisksWithKindsLabelsAndFlags) {
         {"sdc1", "sdc", 0, u"ATA WDC WD10EZEX-08W", u"数据盘 (sdc1 NTFS)", 2048, 133120, 141312, 0,
          12, 0x07, u"NTFS", u"数据盘", 0},
         // Unformatted and small: no kind, no label, not even the default one.
-        {"sdc5", "sdc", 0, u"ATA WDC WD10EZEX-08W", u"(sdc5)", 137216, 2048, 141312, 0, 0, 0,
-         u"", u"", 0},
+        {"sdc5", "sdc", 0, u"ATA WDC WD10EZEX-08W", u"(sdc5)", 137216, 2048, 141312, 0, 0, 0, u"",
+         u"", 0},
         // A bare volume on a loop device is the whole device; no free-space figure.
         {"loop0", "loop0", 0, nullptr, u"FLOPPY (/mnt/floppy FAT)", 0, 8192, 8192, 0, 10, 0x06,
          u"FAT", u"FLOPPY", 0},
         {nullptr, "mmcblk0", 0, u"SD16G", u"SD16G", 0, 8192, 8192, 0, 0, 0, u"", u"", 0},
-        {nullptr, "nvme0n1", 1, u"Samsung SSD 970 EVO Plus 1TB", u"Samsung SSD 970 EVO Plus 1TB",
-         0, 16384, 16384, 0, 0, 0, u"", u"", 0},
+        {nullptr, "nvme0n1", 1, u"Samsung SSD 970 EVO Plus 1TB", u"Samsung SSD 970 EVO Plus 1TB", 0,
+         16384, 16384, 0, 0, 0, u"", u"", 0},
         {nullptr, "sdb", 2, u"Kingston DataTraveler 3.0", u"Kingston DataTraveler 3.0", 0, 73728,
          73728, 0, 0, 0, u"", u"", 1},
-        {nullptr, "sdc", 3, u"ATA WDC WD10EZEX-08W", u"ATA WDC WD10EZEX-08W", 0, 141312, 141312,
-         0, 0, 0, u"", u"", 0},
+        {nullptr, "sdc", 3, u"ATA WDC WD10EZEX-08W", u"ATA WDC WD10EZEX-08W", 0, 141312, 141312, 0,
+         0, 0, u"", u"", 0},
         // sdd (number 4) has no device node; loop0 keeps its number 5.
         {nullptr, "loop0", 5, nullptr, nullptr, 0, 8192, 8192, 0, 0, 0, u"", u"", 0},
     };
@@ -144,8 +143,8 @@ TEST_F(DeviceListTree, VolumesThenDisksWithKindsLabelsAndFlags) {
         ASSERT_GE(first.size(), 512u);
         EXPECT_EQ(std::memcmp(d.bootSector, first.data(), 512), 0);
     }
-    EXPECT_EQ(result.openFailures,
-              std::vector<std::string>{"cannot open " + Dev("sdd") + ": No such file or directory"});
+    EXPECT_EQ(result.openFailures, std::vector<std::string>{"cannot open " + Dev("sdd") +
+                                                            ": No such file or directory"});
 
     // Only the first volume's snapshot got into the mailbox nobody emptied.
     ProgressSnapshot s;
@@ -205,7 +204,10 @@ public:
 
 class DeviceLoader : public DeviceListTree {
 protected:
-    void SetUp() override { saved_ = DeviceEnumSettings(); DeviceEnumSettings() = config_; }
+    void SetUp() override {
+        saved_ = DeviceEnumSettings();
+        DeviceEnumSettings() = config_;
+    }
     void TearDown() override {
         DeviceEnumSettings() = saved_;
         SetProgressDialog(nullptr);
