@@ -20,6 +20,7 @@ int CmdScan(const Args& args);
 int CmdLs(const Args& args);
 int CmdCat(const Args& args);
 int CmdRecover(const Args& args);
+int CmdPreview(const Args& args);
 int CmdDevices(const Args& args);
 
 // Small argument helpers shared by the commands.

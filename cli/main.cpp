@@ -21,6 +21,10 @@ const Command kCommands[] = {
      "              [--on-exists ask|overwrite|skip] [--on-error clear|keep|all]\n"
      "              [--save-state] [--resume]   (scan-state file: $KESTREL_SCAN_STATE)",
      kestrel::cli::CmdRecover},
+    {"preview",
+     "preview IMAGE [--part N] PATH\n"
+     "              preview IMAGE --result-part K [--mode 1|2|3] [--part N] [--resume] PATH",
+     kestrel::cli::CmdPreview},
     {"devices", "devices [--disks | --volumes] [--root DIR]", kestrel::cli::CmdDevices},
 };
 

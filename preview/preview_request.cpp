@@ -165,15 +165,15 @@ std::optional<PreviewResult> ProcessPreviewRequest(const PreviewRequest& request
     ResultSet& rs = *request.results;
     const ResolvedNode found = Resolve(rs, request.row, request.nodeId);
     const FileNode* node = found.node;
-    if (node == nullptr || node->name == nullptr || node->name[0] == 0 ||
-        !IsNodeVisible(rs, *node))
+    if (node == nullptr || node->name == nullptr || node->name[0] == 0 || !IsNodeVisible(rs, *node))
         return std::nullopt;
 
     if (IsDirectory(*node)) {
         return MessageResult(std::vector<uint8_t>(kPlaceholderBytes, 0),
                              FolderMessage(*found.part, *node, request.row));
     }
-    if (node->size == 0) return MessageResult(std::vector<uint8_t>(kPlaceholderBytes, 0), u"空文件!");
+    if (node->size == 0)
+        return MessageResult(std::vector<uint8_t>(kPlaceholderBytes, 0), u"空文件!");
 
     if (node->size > kPreviewWholeFileLimit) {
         std::vector<uint8_t> head(kHexViewLimit);

@@ -9,7 +9,9 @@ constexpr size_t kExaminedBytes = 1024;
 
 bool IsHighByte(uint8_t b) { return b >= 0xA1 && b <= 0xFE; }
 
-bool IsPlainByte(uint8_t b) { return (b >= 0x20 && b <= 0x7E) || b == '\t' || b == '\n' || b == '\r'; }
+bool IsPlainByte(uint8_t b) {
+    return (b >= 0x20 && b <= 0x7E) || b == '\t' || b == '\n' || b == '\r';
+}
 
 }  // namespace
 

@@ -1,11 +1,11 @@
 // The hex pane, compared whole against texts built column by column here.
+#include "preview/hex_view.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include "preview/hex_view.h"
 
 namespace kestrel {
 namespace {
@@ -69,7 +69,7 @@ TEST(FormatHexView, MatchesTheLayoutForEveryLineShape) {
 }
 
 TEST(FormatHexView, SeventeenBytesGiveASecondLineNumberedOne) {
-    const std::vector<uint8_t> data = {'K', 'e', 's', 't', 'r', 'e', 'l', 0x00, 0x7F,
+    const std::vector<uint8_t> data = {'K',  'e',  's',  't',  'r',  'e',  'l',  0x00, 0x7F,
                                        0xFF, 0x20, 0x7E, 0x09, 0x41, 0x42, 0x43, 0xAB};
     const std::string expected =
         "Offset  0  1  2  3  4  5  6  7   8  9  A  B  C  D  E  F                     \r\n"

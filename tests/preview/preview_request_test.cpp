@@ -1,6 +1,8 @@
 // Processing one preview request: what the hex pane and the text pane get for
 // files and folders of a read FAT32 volume, its classification views, and a
 // found-files partition over a synthetic device.
+#include "preview/preview_request.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,9 +13,8 @@
 #include "fs/partition_tree.h"
 #include "fs/result_set.h"
 #include "platform/codepage.h"
-#include "preview/preview_request.h"
-#include "results/class_views.h"
 #include "preview/read_file_prefix.h"
+#include "results/class_views.h"
 #include "tests/fs/fat_fixture_support.h"
 #include "tests/fs/fat_sha256.h"
 #include "tests/support/fixture.h"
@@ -33,7 +34,9 @@ WString Utf16Text(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
-std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 std::vector<uint8_t> Utf16LeOf(WStringView text) {
     std::vector<uint8_t> out;
@@ -135,10 +138,12 @@ TEST_F(PreviewRequestTest, FolderMessagesOfPartitionsAndClassificationTrees) {
     } cases[] = {
         // Below the root of the volume, the partition's browser number (01).
         {kFatSlot, fatPaths_["docs"], u"您选择了'01'分支下的'docs'目录，此目录里有4" + tail},
-        {kFatSlot, fatPaths_["docs/deep/er"], u"您选择了'deep'目录下的'er'目录，此目录里有1" + tail},
+        {kFatSlot, fatPaths_["docs/deep/er"],
+         u"您选择了'deep'目录下的'er'目录，此目录里有1" + tail},
         // The modification-date tree: the two photos of 2019.
         {ClassTreeRow(2), 2019, u"您选择了'02'分支下的'2019年'目录，此目录里有2" + tail},
-        {ClassTreeRow(2), MonthFolderId(2019, 7), u"您选择了'2019年'目录下的'07月'目录，此目录里有2" + tail},
+        {ClassTreeRow(2), MonthFolderId(2019, 7),
+         u"您选择了'2019年'目录下的'07月'目录，此目录里有2" + tail},
     };
     for (const Case& c : cases) {
         const std::optional<PreviewResult> r = Preview(c.row, c.id);
@@ -230,13 +235,15 @@ TEST_F(PreviewRequestTest, The32MiBLimit) {
     {
         std::fstream f(device_, std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(std::streamoff(kWholeFileLba * 512 + whole - tailMarker.size()));
-        f.write(reinterpret_cast<const char*>(tailMarker.data()), std::streamsize(tailMarker.size()));
+        f.write(reinterpret_cast<const char*>(tailMarker.data()),
+                std::streamsize(tailMarker.size()));
     }
     const uint32_t exact = AddCarved(u"exact.bin", kWholeFileLba, {}, whole);
     const std::optional<PreviewResult> r = Preview(kFoundFilesSlot, exact);
     ASSERT_TRUE(r);
     ASSERT_EQ(r->data.size(), whole);
-    EXPECT_TRUE(std::equal(tailMarker.begin(), tailMarker.end(), r->data.end() - tailMarker.size()));
+    EXPECT_TRUE(
+        std::equal(tailMarker.begin(), tailMarker.end(), r->data.end() - tailMarker.size()));
 
     // A 40 MiB file claims more than the device holds: only its first
     // 128 KiB are read, and the message says why.
@@ -270,7 +277,8 @@ TEST(ReadFilePrefix, WholeFilesAndPrefixesOfEveryReader) {
     for (const char* name : {"fat32/fat32", "ntfs/ntfs", "exfat/exfat"}) {
         const std::string base = name;
         PartInfo part;
-        ASSERT_TRUE(FindImagePartition(Utf16FromUtf8(test::FixturePath(base + ".img.gz")), 0, part));
+        ASSERT_TRUE(
+            FindImagePartition(Utf16FromUtf8(test::FixturePath(base + ".img.gz")), 0, part));
         ScanState running{kScanRunning};
         ASSERT_TRUE(ReadPartitionTree(part, running)) << name;
         std::map<std::string, uint32_t> paths = test::ListPaths(part);

@@ -1,14 +1,14 @@
 // The preview worker's queue: newest request first, results that a newer
 // request for the same page made out of date are never sent, and each sent
 // result belongs to the page.
+#include "preview/preview_worker.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
-
-#include "preview/preview_worker.h"
 
 namespace kestrel {
 namespace {

@@ -1,11 +1,12 @@
 // The plain-text test for files of unknown type.
+#include "preview/text_test.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/codepage.h"
-#include "preview/text_test.h"
 
 namespace kestrel {
 namespace {
@@ -24,14 +25,20 @@ TEST(LooksLikeAnsiText, Cases) {
     } cases[] = {
         {"GBK text with ASCII controls", "Report " + gbk + " done\n", true},
         {"empty", "", true},
-        {"a trail byte left from a cut character at the start", "\xB1\xA8" "abc", true},
+        {"a trail byte left from a cut character at the start",
+         "\xB1\xA8"
+         "abc",
+         true},
         {"a lead byte in the last position", "abc\xB1", false},
         {"a NUL byte", std::string("ab\0cd", 5), false},
         {"a lead byte before ASCII (41B1 is no pair)", "ab\xB1\x41", false},
         // The pair test reads a little-endian u16, so any byte before a high
         // byte from A2 on makes a pair: the test looks at the value only.
         {"a NUL before a high byte (B000)", std::string("ab\0\xB0", 4), true},
-        {"an ESC byte", "ab\x1B" "cd", false},
+        {"an ESC byte",
+         "ab\x1B"
+         "cd",
+         false},
         {"DEL", "ab\x7F", false},
         {"a pair below A1A1", "ab\xA0\xA0", false},
         {"FF is never part of a pair", "ab\xFF\xFF", false},
