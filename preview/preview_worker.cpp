@@ -29,6 +29,12 @@ void CPreviewWorker::Stop() {
         signalled_ = true;
     }
     wake_.notify_one();
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        // Asked from a result handler on the worker itself: it cannot wait
+        // for itself; the loop ends when the handler returns.
+        thread_.detach();
+        return;
+    }
     thread_.join();
     std::lock_guard<std::mutex> hold(lock_);
     stack_.clear();

@@ -37,7 +37,8 @@ public:
     // False when it is running already. Tests pass their own processor.
     bool Start(PreviewProcessor processor = &ProcessPreviewRequest);
     // Sets the exit flag, wakes the thread and waits for it to end; the
-    // requests still queued are dropped.
+    // requests still queued are dropped. Called from a result handler (on the
+    // worker thread) it only asks the thread to end after the handler.
     void Stop();
     bool Running() const { return thread_.joinable(); }
 
