@@ -7,6 +7,8 @@
 // receiver owns it from the call on and must delete it even when it does not
 // show it (TakePreviewResult wraps it). lParam is the node id of the request
 // (its tree row is what the page asked for, so the page knows it already).
+// OnMessage runs on the worker thread; a GUI page passes the call to its own
+// thread with a blocking hand-over, so ownership still changes at one point.
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
