@@ -1,7 +1,8 @@
 #pragma once
 // Streams of an OLE2 compound document held wholly in memory (Word and Excel
 // 97-2003 files). The allocation tables are parsed once; streams are read by
-// name. Damaged structures make Open or ReadStream return nothing.
+// name. Damaged structures make Open or ReadStream return nothing. The
+// object refers to the file's bytes, which must outlive it.
 #include <cstdint>
 #include <optional>
 #include <string_view>
