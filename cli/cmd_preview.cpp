@@ -9,7 +9,6 @@
 //       a file or folder of partition K of the recovery's result, numbered
 //       and listed as recover --tree prints them, after the same scan.
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,11 +27,7 @@
 #include "preview/preview_request.h"
 #include "results/browse_queries.h"
 #include "results/class_views.h"
-#include "scan/free_space.h"
-#include "scan/reassembly.h"
-#include "scan/scan_options.h"
 #include "scan/scan_session.h"
-#include "scan/scan_state_file.h"
 #include "storage/image_partitions.h"
 
 namespace kestrel::cli {
@@ -151,11 +146,6 @@ int PreviewInPartition(const std::string& image, uint32_t number, const std::str
     return ShowPreview(rs, kFirstReadSlot, path);
 }
 
-std::string ScanStatePath() {
-    const char* env = std::getenv("KESTREL_SCAN_STATE");
-    return env && *env ? std::string(env) : DefaultScanStateFilePath();
-}
-
 // The result form: the recovery's scan and reassembly as recover runs them,
 // without exporting anything, then the preview in result partition K.
 int PreviewInResult(const RecoverOptions& o, uint32_t resultPart, const std::string& path) {
@@ -180,13 +170,7 @@ int PreviewInResult(const RecoverOptions& o, uint32_t resultPart, const std::str
     ResultSet rs;
     auto session = std::make_unique<ScanSession>();
     ScanSession& s = *session;
-    s.results = &rs;
-    s.scanned = part;
-    s.recoverMode = mode;
-    s.options = OptionsForScan(part, mode, false);
-    if (mode == kModeDeletedFiles) s.allocated = MakeAllocationQuery(s.scanned);
-    InstallReassemblyHooks(s);
-    InstallScanStateFileHooks(s, ScanStatePath());
+    SetUpRecoverySession(s, rs, part, mode, ScanStatePath());
     ScanState state{kScanRunning};
     RunDeepScan(s, state);
     if (readTree) FreeTable(part);

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -31,8 +30,6 @@
 #include "results/browse_queries.h"
 #include "results/class_views.h"
 #include "results/file_filter.h"
-#include "scan/free_space.h"
-#include "scan/reassembly.h"
 #include "scan/scan_session.h"
 #include "scan/scan_state_file.h"
 #include "storage/image_partitions.h"
@@ -62,11 +59,6 @@ bool LoadAndNoteReusedBlocks(ScanSession& s, ScanState& state) {
     for (uint64_t b = 0; b < map.Count(); ++b)
         if (map.Get(b) == kBlockProcessed) gReusedBlocks.push_back(b);
     return true;
-}
-
-std::string ScanStatePath() {
-    const char* env = std::getenv("KESTREL_SCAN_STATE");
-    return env && *env ? std::string(env) : DefaultScanStateFilePath();
 }
 
 // Saves what an interrupted scan processed. The map is rebuilt from the
@@ -176,14 +168,8 @@ int CmdRecover(const Args& args) {
     ResultSet rs;
     auto session = std::make_unique<ScanSession>();
     ScanSession& s = *session;
-    s.results = &rs;
-    s.scanned = part;
-    s.recoverMode = mode;
-    s.options = OptionsForScan(part, mode, false);
-    if (mode == 1) s.allocated = MakeAllocationQuery(s.scanned);
-    InstallReassemblyHooks(s);
     const std::string statePath = ScanStatePath();
-    InstallScanStateFileHooks(s, statePath);
+    SetUpRecoverySession(s, rs, part, mode, statePath);
     gLoadScanState = s.hooks.loadSavedData;
     if (s.hooks.loadSavedData) s.hooks.loadSavedData = &LoadAndNoteReusedBlocks;
     gReusedBlocks.clear();

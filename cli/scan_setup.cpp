@@ -1,9 +1,14 @@
 #include "cli/scan_setup.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/scan_state.h"
 #include "fs/partition_tree.h"
+#include "scan/free_space.h"
+#include "scan/reassembly.h"
+#include "scan/scan_options.h"
+#include "scan/scan_state_file.h"
 
 namespace kestrel::cli {
 
@@ -16,6 +21,22 @@ int32_t PrepareFreeSpaceScan(PartInfo& part, int32_t mode, const char* fallbackM
     if (treeRead) return mode;
     std::fprintf(stderr, "%s\n", fallbackMessage);
     return 2;
+}
+
+std::string ScanStatePath() {
+    const char* env = std::getenv("KESTREL_SCAN_STATE");
+    return env && *env ? std::string(env) : DefaultScanStateFilePath();
+}
+
+void SetUpRecoverySession(ScanSession& s, ResultSet& rs, const PartInfo& part, int32_t mode,
+                          const std::string& statePath) {
+    s.results = &rs;
+    s.scanned = part;
+    s.recoverMode = mode;
+    s.options = OptionsForScan(part, mode, false);
+    if (mode == 1) s.allocated = MakeAllocationQuery(s.scanned);
+    InstallReassemblyHooks(s);
+    InstallScanStateFileHooks(s, statePath);
 }
 
 }  // namespace kestrel::cli
