@@ -1,5 +1,6 @@
 #include "storage/device_list.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -297,7 +298,10 @@ bool EnumerateDevices(const DeviceEnumConfig& config, int32_t kind, std::atomic<
             PartInfo part;
             std::string failure;
             if (!ReadVolumeInfo(config, disks, v, mounts, part, &failure)) {
-                out.openFailures.push_back(failure);
+                // A whole disk mounted as a volume fails twice; say it once.
+                if (std::find(out.openFailures.begin(), out.openFailures.end(), failure) ==
+                    out.openFailures.end())
+                    out.openFailures.push_back(failure);
                 continue;
             }
             const MountEntry* mount = FindMount(mounts, v.name, v.devNumber);

@@ -94,5 +94,38 @@ TEST(DevicesCli, ThisMachine) {
     GTEST_SKIP() << "even root cannot open " << path << " here: " << std::strerror(openErr);
 }
 
+// A real kernel block device: the demo disk attached read-only to a loop
+// device is listed with its size, and its partition table reads through it.
+// Needs root and a kernel that lends loop devices; skipped elsewhere.
+TEST(DevicesCli, LoopDeviceOfTheDemoDisk) {
+    if (::geteuid() != 0) GTEST_SKIP() << "not root";
+    const std::string image = test::FixturePath("demo/demo.img.gz");
+    FILE* p = popen(("losetup -r -f --show '" + image + "' 2>/dev/null").c_str(), "r");
+    if (!p) GTEST_SKIP() << "losetup cannot run";
+    char buf[64] = {};
+    const bool got = std::fgets(buf, sizeof buf, p) != nullptr;
+    pclose(p);
+    std::string loop = got ? std::string(buf) : "";
+    while (!loop.empty() && (loop.back() == '\n' || loop.back() == ' ')) loop.pop_back();
+    if (loop.rfind("/dev/loop", 0) != 0) GTEST_SKIP() << "no loop device could be attached";
+    struct Detach {
+        std::string dev;
+        ~Detach() { (void)std::system(("losetup -d " + dev).c_str()); }
+    } detach{loop};
+
+    const CliRun run = RunDevices("--disks");
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::string fields = "\t" + loop + "\t\t0\t196608\t0\t0\t\t\t0";
+    bool listed = false;
+    for (const std::string& line : run.lines) listed |= line.find(fields) != std::string::npos;
+    EXPECT_TRUE(listed) << loop << " is not among " << run.lines.size() << " disks";
+
+    const std::string out = test::TempDir("devices_loop") + "/partitions";
+    ASSERT_EQ(test::RunCli({"partitions", loop}, out), 0);
+    const std::string table = test::ReadText(out);
+    EXPECT_NE(table.find("FAT32"), std::string::npos) << table;
+    EXPECT_NE(table.find("NTFS"), std::string::npos) << table;
+}
+
 }  // namespace
 }  // namespace kestrel
