@@ -17,6 +17,7 @@
 #include "results/class_views.h"
 #include "tests/fs/fat_fixture_support.h"
 #include "tests/fs/fat_sha256.h"
+#include "tests/preview/rar_builder.h"
 #include "tests/support/fixture.h"
 
 namespace kestrel {
@@ -226,6 +227,74 @@ TEST_F(PreviewRequestTest, ExtractedTextsReplaceTheKind) {
     EXPECT_EQ(words->kind, uint32_t(kPreviewUtf8Text));
     ASSERT_GE(words->text.size(), 132u);
     EXPECT_EQ(std::string(words->text.begin(), words->text.begin() + 3), "\xEF\xBB\xBF");
+}
+
+// Every document and archive kind, intact and damaged, through the whole
+// request: the intact file shows its words after the header line; a damaged
+// copy keeps its initial kind and shows the hex dump only.
+TEST_F(PreviewRequestTest, EveryDocumentKindIntactAndDamaged) {
+    // The member name is stored in GBK: "报告/notes.txt".
+    test::RarMember member{"\xB1\xA8\xB8\xE6/notes.txt", 1200, 4000,
+                           test::DosTime(2021, 3, 4, 5, 6)};
+    const std::vector<uint8_t> rar = test::BuildRar({member}).bytes;
+    enum Damage { kZeroFirstSector, kCutInHalf };
+    struct Case {
+        const char16_t* name;
+        std::vector<uint8_t> bytes;
+        uint32_t initialKind, kind;
+        std::string words;  // UTF-8
+        Damage damage;
+    } cases[] = {
+        {u"words.doc", FixtureBytes("documents/words.doc"), kPreviewWordText, kPreviewUtf16Text,
+         "Kestrel alpha paragraph\r\ntabbed word second bravo", kZeroFirstSector},
+        {u"sheets.xls", FixtureBytes("documents/sheets.xls"), kPreviewSheetText, kPreviewUtf16Text,
+         "A | B | x | y", kZeroFirstSector},
+        {u"words.docx", FixtureBytes("documents/words.docx.gz"), kPreviewOoxmlText,
+         kPreviewUtf8Text, "Kestrel alpha paragraph", kCutInHalf},
+        {u"cells.xlsx", FixtureBytes("documents/cells.xlsx.gz"), kPreviewOoxmlText,
+         kPreviewUtf8Text, "foxtrotword", kCutInHalf},
+        {u"slides.pptx", FixtureBytes("documents/slides.pptx.gz"), kPreviewOoxmlText,
+         kPreviewUtf8Text, "slideword19", kCutInHalf},
+        {u"members.zip", FixtureBytes("documents/members.zip.gz"), kPreviewZipListing,
+         kPreviewUtf16Text, "deflated.txt", kCutInHalf},
+        {u"notes.rar", rar, kPreviewRarListing, kPreviewUtf16Text,
+         "2021-03-04 05:06   报告/notes.txt", kZeroFirstSector},
+    };
+    uint64_t lba = 16;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf8FromWide(c.name));
+        ASSERT_GE(c.bytes.size(), 1025u);
+        std::vector<uint8_t> damaged = c.bytes;
+        if (c.damage == kZeroFirstSector)
+            std::fill(damaged.begin(), damaged.begin() + 512, 0);
+        else
+            damaged.resize(damaged.size() / 2);
+        for (const bool intact : {true, false}) {
+            const std::vector<uint8_t>& bytes = intact ? c.bytes : damaged;
+            const uint32_t id = AddCarved(c.name, lba, bytes);
+            lba += bytes.size() / 512 + 1;
+            const std::optional<PreviewResult> r = Preview(kFoundFilesSlot, id);
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->data, bytes);
+            if (!intact) {
+                EXPECT_EQ(r->kind, c.initialKind);
+                EXPECT_TRUE(r->text.empty());
+                continue;
+            }
+            ASSERT_EQ(r->kind, c.kind);
+            const std::string text = c.kind == kPreviewUtf8Text
+                                         ? std::string(r->text.begin(), r->text.end())
+                                         : Utf8FromWide(Utf16Text(r->text));
+            const bool listing =
+                c.initialKind == kPreviewZipListing || c.initialKind == kPreviewRarListing;
+            const std::string header =
+                listing ? "压缩率  文件最后修改时间   文件名\r\n"
+                        : c.kind == kPreviewUtf8Text ? "\xEF\xBB\xBF经验证，此文件数据完全正确"
+                                                     : " 经验证，此文件数据完全正确";
+            EXPECT_EQ(text.rfind(header, 0), 0u) << text;
+            EXPECT_NE(text.find(c.words), std::string::npos) << text;
+        }
+    }
 }
 
 TEST_F(PreviewRequestTest, The32MiBLimit) {
