@@ -22,9 +22,9 @@
 #include "cli/scan_setup.h"
 #include "fs/file_node.h"
 #include "fs/result_set.h"
-#include "platform/codepage.h"
 #include "preview/hex_view.h"
 #include "preview/preview_request.h"
+#include "preview/preview_text.h"
 #include "results/browse_queries.h"
 #include "results/class_views.h"
 #include "scan/scan_session.h"
@@ -88,22 +88,6 @@ uint32_t FindVisibleByPath(ResultSet& rs, TreeRow row, const std::string& path) 
     return at;
 }
 
-std::string TextForTerminal(const PreviewResult& r) {
-    const std::string bytes(r.text.begin(), r.text.end());
-    switch (r.kind) {
-        case kPreviewPlainText:
-            return Utf8FromWide(WideFromAnsi(bytes));
-        case kPreviewUtf16Text: {
-            WString wide;
-            for (size_t i = 0; i + 1 < r.text.size(); i += 2)
-                wide += char16_t(r.text[i] | r.text[i + 1] << 8);
-            return Utf8FromWide(wide);
-        }
-        default:
-            return bytes;
-    }
-}
-
 int ShowPreview(ResultSet& rs, TreeRow row, const std::string& path) {
     const uint32_t id = FindVisibleByPath(rs, row, path);
     std::optional<PreviewResult> r;
@@ -123,7 +107,7 @@ int ShowPreview(ResultSet& rs, TreeRow row, const std::string& path) {
     const bool hasText =
         r->kind == kPreviewPlainText || r->kind == kPreviewUtf16Text || r->kind == kPreviewUtf8Text;
     if (hasText) {
-        const std::string text = TextForTerminal(*r);
+        const std::string text = Utf8FromWide(PreviewTextAsWide(*r));
         std::fputs("\n", stdout);
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fputs("\n", stdout);
