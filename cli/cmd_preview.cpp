@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "app/run_state.h"
-#include "carving/type_catalogue.h"
 #include "cli/commands.h"
 #include "cli/node_path.h"
 #include "cli/recover_answers.h"
@@ -26,7 +25,6 @@
 #include "preview/preview_request.h"
 #include "preview/preview_text.h"
 #include "results/browse_queries.h"
-#include "results/class_views.h"
 #include "scan/scan_session.h"
 #include "storage/image_partitions.h"
 
@@ -139,17 +137,13 @@ int PreviewInResult(const RecoverOptions& o, uint32_t resultPart, const std::str
                      o.image.c_str());
         return 2;
     }
-    BuildTypeCatalogue();
-    InstallClassificationViews();
     RecoverAnswers answers(o.resume, false);
     ScopedAnswers scopedAnswers(answers);
     bool readTree = false;
-    const int32_t mode = PrepareFreeSpaceScan(part, o.mode,
-                                              "kestrel-cli preview: file system not readable, "
-                                              "scanning all of the partition (mode 2)",
-                                              readTree);
-    Run().RecoverMode = mode;
-    Run().CurPartInfo = part;
+    const int32_t mode = PrepareRecoveryRun(part, o.mode,
+                                            "kestrel-cli preview: file system not readable, "
+                                            "scanning all of the partition (mode 2)",
+                                            readTree);
 
     ResultSet rs;
     auto session = std::make_unique<ScanSession>();

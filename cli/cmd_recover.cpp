@@ -17,8 +17,6 @@
 #include <vector>
 
 #include "app/progress.h"
-#include "app/run_state.h"
-#include "carving/type_catalogue.h"
 #include "cli/commands.h"
 #include "cli/recover_answers.h"
 #include "cli/recover_export.h"
@@ -28,7 +26,6 @@
 #include "fs/file_node.h"
 #include "fs/result_set.h"
 #include "results/browse_queries.h"
-#include "results/class_views.h"
 #include "results/file_filter.h"
 #include "scan/scan_session.h"
 #include "scan/scan_state_file.h"
@@ -152,18 +149,13 @@ int CmdRecover(const Args& args) {
                      o.outDir.c_str());
         return 2;
     }
-    BuildTypeCatalogue();
-    InstallClassificationViews();
     RecoverAnswers answers(o.resume, o.saveState);
     ScopedAnswers scopedAnswers(answers);
-
     bool readTree = false;
-    const int32_t mode = PrepareFreeSpaceScan(part, o.mode,
-                                              "kestrel-cli recover: file system not readable, "
-                                              "recovering all of the partition (mode 2)",
-                                              readTree);
-    Run().RecoverMode = mode;
-    Run().CurPartInfo = part;
+    const int32_t mode = PrepareRecoveryRun(part, o.mode,
+                                            "kestrel-cli recover: file system not readable, "
+                                            "recovering all of the partition (mode 2)",
+                                            readTree);
 
     ResultSet rs;
     auto session = std::make_unique<ScanSession>();

@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/run_state.h"
 #include "app/scan_state.h"
+#include "carving/type_catalogue.h"
 #include "fs/partition_tree.h"
+#include "results/class_views.h"
 #include "scan/free_space.h"
 #include "scan/reassembly.h"
 #include "scan/scan_options.h"
@@ -21,6 +24,16 @@ int32_t PrepareFreeSpaceScan(PartInfo& part, int32_t mode, const char* fallbackM
     if (treeRead) return mode;
     std::fprintf(stderr, "%s\n", fallbackMessage);
     return 2;
+}
+
+int32_t PrepareRecoveryRun(PartInfo& part, int32_t mode, const char* fallbackMessage,
+                           bool& treeRead) {
+    BuildTypeCatalogue();
+    InstallClassificationViews();
+    const int32_t runMode = PrepareFreeSpaceScan(part, mode, fallbackMessage, treeRead);
+    Run().RecoverMode = runMode;
+    Run().CurPartInfo = part;
+    return runMode;
 }
 
 std::string ScanStatePath() {

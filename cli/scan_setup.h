@@ -16,6 +16,12 @@ namespace kestrel::cli {
 int32_t PrepareFreeSpaceScan(PartInfo& part, int32_t mode, const char* fallbackMessage,
                              bool& treeRead);
 
+// What a recovery run does before its scan: the type catalogue and the
+// classification views, the free-space preparation of mode 1 (see above),
+// and the run state's mode and partition. Returns the mode that runs.
+int32_t PrepareRecoveryRun(PartInfo& part, int32_t mode, const char* fallbackMessage,
+                           bool& treeRead);
+
 // The scan-state file: the one $KESTREL_SCAN_STATE names, else
 // DiskScanData.dat next to the executable.
 std::string ScanStatePath();
