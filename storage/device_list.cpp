@@ -57,20 +57,7 @@ WString LabelFromVolume(const PartInfo& part, SectorSource& volumeSrc) {
     probe.startLba = 0;
     probe.sizeSectors = part.sizeSectors;
     std::memcpy(probe.bootSector, part.bootSector, sizeof probe.bootSector);
-    switch (part.fsKind) {
-        case kFsNtfs:
-            ReadNtfsVolumeLabel(probe, volumeSrc);
-            break;
-        case kFsFat16:
-        case kFsFat32:
-            ReadFatLabel(probe, volumeSrc);
-            break;
-        case kFsExfat:
-            ReadExfatLabel(probe, volumeSrc);
-            break;
-        default:
-            break;
-    }
+    ReadLabelOfKind(probe, volumeSrc);
     return probe.label;
 }
 

@@ -61,20 +61,7 @@ bool BuildPartFromEntry(const uint8_t* entry, uint64_t baseLba, SectorSource& sr
     if (!ReadSectors(src, 1, part.bootSector, part.startLba)) return false;
     part.fsKind = FsKindFromPartType(part.partType, part.bootSector);
     SetSerialFromBoot(part);
-    switch (part.fsKind) {
-        case kFsNtfs:
-            ReadNtfsVolumeLabel(part, src);
-            break;
-        case kFsFat16:
-        case kFsFat32:
-            ReadFatLabel(part, src);
-            break;
-        case kFsExfat:
-            ReadExfatLabel(part, src);
-            break;
-        default:
-            break;
-    }
+    ReadLabelOfKind(part, src);
     if (part.label.empty()) part.label = kDefaultLabel;
     return true;
 }

@@ -144,4 +144,18 @@ bool ReadNtfsVolumeLabel(PartInfo& part) {
     return ReadNtfsVolumeLabel(part, *src);
 }
 
+bool ReadLabelOfKind(PartInfo& part, SectorSource& src) {
+    switch (part.fsKind) {
+        case kFsNtfs:
+            return ReadNtfsVolumeLabel(part, src);
+        case kFsFat16:
+        case kFsFat32:
+            return ReadFatLabel(part, src);
+        case kFsExfat:
+            return ReadExfatLabel(part, src);
+        default:
+            return false;
+    }
+}
+
 }  // namespace kestrel

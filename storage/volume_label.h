@@ -31,5 +31,7 @@ bool ReadExfatLabel(PartInfo& part, SectorSource& src);
 bool ReadNtfsVolumeLabel(PartInfo& part, SectorSource& src);
 // Opens part's device itself.
 bool ReadNtfsVolumeLabel(PartInfo& part);
+// The reader of part.fsKind (NTFS, FAT or exFAT); false for other kinds.
+bool ReadLabelOfKind(PartInfo& part, SectorSource& src);
 
 }  // namespace kestrel
