@@ -22,25 +22,6 @@ std::string WorkRoot() {
     return root.string();
 }
 
-bool Gunzip(const std::string& from, const std::string& to) {
-    gzFile in = gzopen(from.c_str(), "rb");
-    if (!in) return false;
-    FILE* out = std::fopen(to.c_str(), "wb");
-    if (!out) {
-        gzclose(in);
-        return false;
-    }
-    static char buf[1 << 16];
-    int n;
-    bool ok = true;
-    while ((n = gzread(in, buf, sizeof buf)) > 0)
-        if (std::fwrite(buf, 1, size_t(n), out) != size_t(n)) ok = false;
-    if (n < 0) ok = false;
-    gzclose(in);
-    std::fclose(out);
-    return ok;
-}
-
 // Zero runs become holes, so a mostly empty disk image costs little space.
 bool GunzipSparse(const std::string& from, const std::string& to) {
     gzFile in = gzopen(from.c_str(), "rb");
@@ -113,7 +94,7 @@ std::string FixturePath(const std::string& relPath) {
         if (c == '/') c = '_';
     if (name.size() > 3 && name.substr(name.size() - 3) == ".gz") name.resize(name.size() - 3);
     std::string dst = WorkRoot() + "/" + name;
-    if (!Gunzip(src, dst)) {
+    if (!GunzipSparse(src, dst)) {
         ADD_FAILURE() << "cannot decompress fixture " << src;
         return {};
     }
