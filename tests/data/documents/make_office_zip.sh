@@ -4,10 +4,8 @@
 # Needs LibreOffice (soffice), zip and python3; no root.
 set -euo pipefail
 cd "$(dirname "$0")"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" TZ=UTC
-mkdir -p "$HOME" "$work/in" "$work/out"
+. ./office_lib.sh
+office_workspace
 manifest=manifest_zip.txt
 : > "$manifest"
 
