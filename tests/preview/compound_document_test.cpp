@@ -42,7 +42,8 @@ TEST(CompoundDocument, StreamsRoundTripOnBothSidesOfTheMiniStreamLine) {
     const std::vector<size_t> sizes = {0, 1, 63, 64, 65, 4095, 4096, 4097, 5000};
     std::vector<test::NamedStream> streams;
     for (size_t i = 0; i < sizes.size(); ++i)
-        streams.push_back({"s" + std::to_string(sizes[i]), Pattern(sizes[i], uint8_t(i))});
+        streams.push_back({std::string("s").append(std::to_string(sizes[i])),
+                           Pattern(sizes[i], uint8_t(i))});
     const Bytes file = BuildCompoundFile(streams);
     const auto doc = CompoundDocument::Open(ByteView(file));
     ASSERT_TRUE(doc);
