@@ -120,27 +120,23 @@ std::vector<VolumeCandidate> ListVolumeCandidates(const std::vector<BlockDisk>& 
     std::vector<VolumeCandidate> volumes;
     for (size_t i = 0; i < disks.size() && i < kMaxListedDisks; ++i) {
         const BlockDisk& d = disks[i];
-        for (const BlockPartition& p : d.partitions) {
+        auto add = [&](const std::string& name, uint64_t start, uint64_t size,
+                       const std::string& devNumber) {
             VolumeCandidate v;
             v.diskIndex = uint32_t(i);
-            v.name = p.name;
-            v.startLba = p.startLba;
-            v.sizeSectors = p.sizeSectors;
-            v.devNumber = p.devNumber;
+            v.name = name;
+            v.startLba = start;
+            v.sizeSectors = size;
+            v.devNumber = devNumber;
             v.removable = d.removable;
             volumes.push_back(std::move(v));
-        }
+        };
+        for (const BlockPartition& p : d.partitions)
+            add(p.name, p.startLba, p.sizeSectors, p.devNumber);
         // A stick formatted without a partition table, a loop-mounted image or
         // a virtual disk holding the root file system is a volume itself.
-        if (d.partitions.empty() && FindMount(mounts, d.name, d.devNumber)) {
-            VolumeCandidate v;
-            v.diskIndex = uint32_t(i);
-            v.name = d.name;
-            v.sizeSectors = d.sizeSectors;
-            v.devNumber = d.devNumber;
-            v.removable = d.removable;
-            volumes.push_back(std::move(v));
-        }
+        if (d.partitions.empty() && FindMount(mounts, d.name, d.devNumber))
+            add(d.name, 0, d.sizeSectors, d.devNumber);
     }
     return volumes;
 }
